@@ -1,0 +1,12 @@
+#include "engine/file_system.hpp"
+
+#include "engine/file_version.hpp"
+
+namespace tervan {
+
+std::string FileSystem::file_version_text(const std::string& path) {
+    const auto file = open_read(path);
+    return file ? FileVersionText(*file) : std::string();
+}
+
+} // namespace tervan

@@ -1,0 +1,44 @@
+// The file operations the update engine needs, one implementation per platform
+// (POSIX for the native build and tests, Win32 for the program) plus fakes in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tervan {
+
+// An open file. Closed when destroyed.
+class File {
+public:
+    virtual ~File() = default;
+    // Reads up to `size` bytes at `offset`. Returns the count read (short or 0 at the
+    // end of the file), or -1 on an error.
+    virtual std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+    // Appends all `size` bytes; false when fewer were written, whatever the reason.
+    virtual bool write(const void* data, std::size_t size) = 0;
+    // Forces written data out to the disk.
+    virtual bool flush() = 0;
+};
+
+// Paths are UTF-8 text in the program's own form: folders joined by "\".
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Opens an existing regular file for reading; null when it cannot be opened
+    // (missing, a folder, locked against reading, no permission, invalid path).
+    virtual std::unique_ptr<File> open_read(const std::string& path) = 0;
+    // Creates a new file for reading and writing; null when it exists already or
+    // cannot be created.
+    virtual std::unique_ptr<File> create_new(const std::string& path) = 0;
+    // Renames `from` to `to` in one step, replacing an existing `to`. Refuses a
+    // read-only `to`, as a copy over it would be refused.
+    virtual bool rename_replace(const std::string& from, const std::string& to) = 0;
+    // Deletes a file; true when it is gone afterwards.
+    virtual bool remove(const std::string& path) = 0;
+    // The version text of an executable (see file_version.hpp); empty when it has none.
+    virtual std::string file_version_text(const std::string& path);
+};
+
+} // namespace tervan

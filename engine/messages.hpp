@@ -1,0 +1,24 @@
+// Texts of the update procedure's messages, exactly as the user sees them.
+// Two sentences are separated by two carriage returns and no line feed.
+#pragma once
+
+namespace tervan::text {
+
+inline constexpr const char* kCheckTitle = "ｱｯﾌﾟﾃﾞｰﾄのﾁｪｯｸ";
+inline constexpr const char* kUpdateTitle = "ｱｯﾌﾟﾃﾞｰﾄ";
+
+inline constexpr const char* kNoDestination = "ｲﾝｽﾄｰﾙ先情報が不明です、ｱｯﾌﾟﾃﾞｰﾄできません。";
+inline constexpr const char* kNoSource =
+    "ｺﾋﾟｰ元が不明です。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+inline constexpr const char* kNoSourceFile =
+    "ｺﾋﾟｰ元ﾌｧｲﾙが存在しません。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+inline constexpr const char* kSameFolder =
+    "ｺﾋﾟｰ元とｺﾋﾟｰ先のﾌｫﾙﾀﾞｰが同一です。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+inline constexpr const char* kNotNewer = "ｱｯﾌﾟﾃﾞｰﾄするﾊﾞｰｼﾞｮﾝが同じか、古いﾊﾞｰｼﾞｮﾝになっています。";
+inline constexpr const char* kSuccess =
+    "ｱｯﾌﾟﾃﾞｰﾄに成功しました。\r\r[TERVAN58]を起動後ｱｯﾌﾟﾃﾞｰﾄを確認して下さい。";
+inline constexpr const char* kCopyFailed = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
+
+inline constexpr const char* kVersionPrefix = "Ver.";
+
+} // namespace tervan::text

@@ -1,0 +1,153 @@
+#include "engine/update_procedure.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/file_version.hpp"
+#include "engine/messages.hpp"
+
+namespace tervan {
+
+std::string TrimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::string TargetExePath(const std::string& folder_text) {
+    if (!folder_text.empty() && folder_text.back() == '\\') return folder_text + kTargetExeName;
+    return folder_text + "\\" + kTargetExeName;
+}
+
+bool FileIsPresent(FileSystem& fs, std::string& path) {
+    if (path.empty()) return false;
+    if (path.back() == '\\') path.pop_back();
+    return fs.open_read(path) != nullptr; // the file closes again here
+}
+
+std::string ReplacementTempPath(const std::string& destination) {
+    return destination + ".updating";
+}
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+// Copies all of `from` to the end of `to`; returns the number of bytes, or -1.
+std::int64_t CopyAll(File& from, File& to, std::vector<char>& buffer) {
+    std::uint64_t offset = 0;
+    for (;;) {
+        const std::int64_t got = from.read_at(offset, buffer.data(), buffer.size());
+        if (got < 0) return -1;
+        if (got == 0) return static_cast<std::int64_t>(offset);
+        if (!to.write(buffer.data(), static_cast<std::size_t>(got))) return -1;
+        offset += static_cast<std::uint64_t>(got);
+    }
+}
+
+// Reads exactly `size` bytes at `offset` unless the file ends first.
+std::int64_t ReadFull(File& file, std::uint64_t offset, char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t got = file.read_at(offset + done, buffer + done, size - done);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+// True when both files hold the same `size` bytes and nothing more.
+bool SameBytes(File& a, File& b, std::uint64_t size, std::vector<char>& buffer_a,
+               std::vector<char>& buffer_b) {
+    std::uint64_t offset = 0;
+    for (;;) {
+        const std::int64_t got_a = ReadFull(a, offset, buffer_a.data(), buffer_a.size());
+        const std::int64_t got_b = ReadFull(b, offset, buffer_b.data(), buffer_b.size());
+        if (got_a < 0 || got_b < 0 || got_a != got_b) return false;
+        if (std::memcmp(buffer_a.data(), buffer_b.data(), static_cast<std::size_t>(got_a)) != 0)
+            return false;
+        offset += static_cast<std::uint64_t>(got_a);
+        if (got_a == 0) return offset == size;
+        if (offset > size) return false;
+    }
+}
+
+// Writes and checks the temporary copy; the caller renames or removes it.
+bool WriteCheckedCopy(FileSystem& fs, const std::string& source, const std::string& temp) {
+    auto in = fs.open_read(source);
+    if (!in) return false;
+    auto out = fs.create_new(temp);
+    if (!out) return false;
+    std::vector<char> buffer(kChunk), check(kChunk);
+    const std::int64_t size = CopyAll(*in, *out, buffer);
+    if (size < 0) return false;
+    if (!out->flush()) return false;
+    // Read back what the disk holds: a write that reported success but came back
+    // short, or a source that changed while it was copied, shows up here.
+    return SameBytes(*in, *out, static_cast<std::uint64_t>(size), buffer, check);
+}
+
+} // namespace
+
+bool ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
+                             const std::string& destination) {
+    const std::string temp = ReplacementTempPath(destination);
+    // A run that was ended halfway may have left its temporary file behind.
+    fs.remove(temp);
+    if (WriteCheckedCopy(fs, source, temp) && fs.rename_replace(temp, destination)) return true;
+    fs.remove(temp);
+    return false;
+}
+
+void UpdateProcedure(UpdateView& view, FileSystem& fs) {
+    const std::string destination_folder = TrimBlanks(view.caption(Caption::Destination));
+    const std::string source_folder = TrimBlanks(view.caption(Caption::Source));
+    const std::string destination_path = TargetExePath(destination_folder);
+    std::string source_path = TargetExePath(source_folder);
+
+    view.set_caption(Caption::SourceVersion, "");
+
+    if (destination_folder.empty()) {
+        view.show_message(text::kNoDestination, text::kCheckTitle);
+        return;
+    }
+    if (source_folder.empty()) {
+        view.show_message(text::kNoSource, text::kUpdateTitle);
+        view.choose_source();
+        return;
+    }
+    if (!FileIsPresent(fs, source_path)) {
+        view.show_message(text::kNoSourceFile, text::kUpdateTitle);
+        view.choose_source();
+        return;
+    }
+    if (destination_folder == source_folder) {
+        view.show_message(text::kSameFolder, text::kUpdateTitle);
+        view.set_caption(Caption::Source, "");
+        view.choose_source();
+        return;
+    }
+
+    view.set_caption(Caption::SourceVersion,
+                     text::kVersionPrefix + fs.file_version_text(source_path));
+    view.set_caption(Caption::InstalledVersion,
+                     text::kVersionPrefix + fs.file_version_text(destination_path));
+
+    const std::string installed = fs.file_version_text(destination_path);
+    const std::string downloaded = fs.file_version_text(source_path);
+    if (!VersionIsOlder(installed, downloaded)) {
+        view.show_message(text::kNotNewer, text::kUpdateTitle);
+        return;
+    }
+
+    if (!ReplaceFileAllOrNothing(fs, source_path, destination_path)) {
+        view.show_message(text::kCopyFailed, text::kUpdateTitle);
+        return;
+    }
+    view.show_message(text::kSuccess, text::kUpdateTitle);
+    view.exit_program();
+}
+
+} // namespace tervan

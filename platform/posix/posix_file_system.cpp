@@ -1,0 +1,100 @@
+#include "platform/posix/posix_file_system.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tervan {
+
+std::string ToPosixPath(const std::string& path) {
+    std::string result = path;
+    for (char& c : result)
+        if (c == '\\') c = '/';
+    return result;
+}
+
+namespace {
+
+class PosixFile : public File {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override { ::close(fd_); }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t got = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+            if (got >= 0) return got;
+            if (errno != EINTR) return -1;
+        }
+    }
+
+    bool write(const void* data, std::size_t size) override {
+        const auto* p = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t put = ::write(fd_, p, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            p += put;
+            size -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+
+    bool flush() override { return ::fsync(fd_) == 0; }
+
+private:
+    int fd_;
+};
+
+std::string ParentFolder(const std::string& posix_path) {
+    const auto slash = posix_path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return posix_path.substr(0, slash);
+}
+
+} // namespace
+
+std::unique_ptr<File> PosixFileSystem::open_read(const std::string& path) {
+    const int fd = ::open(ToPosixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<File> PosixFileSystem::create_new(const std::string& path) {
+    const int fd =
+        ::open(ToPosixPath(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixFile>(fd);
+}
+
+bool PosixFileSystem::rename_replace(const std::string& from, const std::string& to) {
+    const std::string target = ToPosixPath(to);
+    // Like the read-only attribute on Windows, a file nobody may write is not
+    // replaced, whoever runs the program.
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) return false;
+    if (::rename(ToPosixPath(from).c_str(), target.c_str()) != 0) return false;
+    // The rename itself must reach the disk too, or a power loss could bring the old
+    // name back.
+    const int dir = ::open(ParentFolder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool PosixFileSystem::remove(const std::string& path) {
+    return ::unlink(ToPosixPath(path).c_str()) == 0 || errno == ENOENT;
+}
+
+} // namespace tervan

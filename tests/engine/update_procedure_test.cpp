@@ -1,0 +1,203 @@
+// The update procedure through a recording view and an in-memory file system.
+#include <gtest/gtest.h>
+
+#include "engine/update_procedure.hpp"
+#include "tests/engine/fakes.hpp"
+
+namespace tervan::testing {
+namespace {
+
+// The texts as the user must see them, written out again here on purpose.
+const std::string kNoDestination =
+    "message: ｱｯﾌﾟﾃﾞｰﾄのﾁｪｯｸ | ｲﾝｽﾄｰﾙ先情報が不明です、ｱｯﾌﾟﾃﾞｰﾄできません。";
+const std::string kNoSource =
+    "message: ｱｯﾌﾟﾃﾞｰﾄ | ｺﾋﾟｰ元が不明です。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+const std::string kNoSourceFile =
+    "message: ｱｯﾌﾟﾃﾞｰﾄ | ｺﾋﾟｰ元ﾌｧｲﾙが存在しません。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+const std::string kSameFolder =
+    "message: ｱｯﾌﾟﾃﾞｰﾄ | "
+    "ｺﾋﾟｰ元とｺﾋﾟｰ先のﾌｫﾙﾀﾞｰが同一です。\r\rﾀﾞｳﾝﾛｰﾄﾞしたﾌｫﾙﾀﾞ名を選択して下さい。";
+const std::string kNotNewer =
+    "message: ｱｯﾌﾟﾃﾞｰﾄ | ｱｯﾌﾟﾃﾞｰﾄするﾊﾞｰｼﾞｮﾝが同じか、古いﾊﾞｰｼﾞｮﾝになっています。";
+const std::string kSuccess =
+    "message: ｱｯﾌﾟﾃﾞｰﾄ | "
+    "ｱｯﾌﾟﾃﾞｰﾄに成功しました。\r\r[TERVAN58]を起動後ｱｯﾌﾟﾃﾞｰﾄを確認して下さい。";
+const std::string kCopyFailed = "message: ｱｯﾌﾟﾃﾞｰﾄ | ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
+
+const std::string kInstall = "C:\\Program Files\\Tervan58";
+const std::string kDownload = "C:\\Users\\u\\Downloads";
+const std::string kInstalledExe = kInstall + "\\tervan58.exe";
+const std::string kDownloadedExe = kDownload + "\\tervan58.exe";
+
+struct UpdateTest : ::testing::Test {
+    FakeView view;
+    MemoryFileSystem fs;
+
+    void SetUp() override {
+        view.captions[Caption::Destination] = kInstall;
+        view.captions[Caption::Source] = kDownload;
+        view.captions[Caption::SourceVersion] = "Ver";
+        view.captions[Caption::InstalledVersion] = "Ver.1.0.0.1";
+    }
+    void click() { UpdateProcedure(view, fs); }
+    std::vector<std::string> events() const { return view.events; }
+};
+
+TEST_F(UpdateTest, BlankDestinationStopsWithoutOpeningTheChooser) {
+    for (const std::string destination : {"", "   "}) {
+        view.events.clear();
+        view.captions[Caption::SourceVersion] = "Ver.9.9.9.9";
+        view.captions[Caption::Destination] = destination;
+        click();
+        EXPECT_EQ(events(), std::vector<std::string>{kNoDestination});
+        EXPECT_EQ(view.captions[Caption::SourceVersion], "");
+        EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+    }
+}
+
+TEST_F(UpdateTest, BlankSourceAsksForTheDownloadFolder) {
+    view.captions[Caption::Source] = "  ";
+    view.chosen_folder = "D:\\";
+    click();
+    EXPECT_EQ(events(), (std::vector<std::string>{kNoSource, "choose source"}));
+    EXPECT_EQ(view.captions[Caption::Source], "D:\\");
+    EXPECT_EQ(view.captions[Caption::SourceVersion], "");
+}
+
+TEST_F(UpdateTest, MissingOrUnreadableDownloadAsksForTheDownloadFolder) {
+    fs.add_exe(kInstall, "1.0.0.1");
+    click(); // nothing downloaded yet
+    EXPECT_EQ(events(), (std::vector<std::string>{kNoSourceFile, "choose source"}));
+
+    fs.add_exe(kDownload, "1.0.0.2");
+    fs.unreadable.insert(kDownloadedExe);
+    view.events.clear();
+    click();
+    EXPECT_EQ(events(), (std::vector<std::string>{kNoSourceFile, "choose source"}));
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+}
+
+TEST_F(UpdateTest, SameFolderEmptiesTheSourceAndACancelledChoiceKeepsItEmpty) {
+    fs.add_exe(kInstall, "1.0.0.1");
+    view.captions[Caption::Source] = " " + kInstall + " ";
+    click();
+    EXPECT_EQ(events(), (std::vector<std::string>{kSameFolder, "choose source"}));
+    EXPECT_EQ(view.captions[Caption::Source], "");
+
+    view.events.clear();
+    click();
+    EXPECT_EQ(events(), (std::vector<std::string>{kNoSource, "choose source"}));
+}
+
+TEST_F(UpdateTest, SameFolderSpelledWithATrailingBackslashMeetsTheVersionCheck) {
+    fs.add_exe(kInstall, "1.0.0.1");
+    view.captions[Caption::Source] = kInstall + "\\";
+    click();
+    EXPECT_EQ(events(), std::vector<std::string>{kNotNewer});
+    EXPECT_EQ(view.captions[Caption::SourceVersion], "Ver.1.0.0.1");
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+}
+
+// Which pairs of versions lead to a copy.
+struct VersionCase {
+    const char* installed; // nullptr: no tervan58.exe in the install folder
+    const char* downloaded;
+    bool copied;
+};
+
+class VersionOrderTest : public UpdateTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionOrderTest, CopiesOnlyANewerDownload) {
+    const VersionCase c = GetParam();
+    fs.add_folder(kInstall);
+    if (c.installed) fs.add_exe(kInstall, c.installed, "old");
+    fs.add_exe(kDownload, c.downloaded, "new");
+    const auto before = fs.files;
+    click();
+
+    const std::string installed_text = c.installed ? c.installed : "";
+    EXPECT_EQ(view.captions[Caption::SourceVersion], std::string("Ver.") + c.downloaded);
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver." + installed_text);
+    if (c.copied) {
+        EXPECT_EQ(events(), (std::vector<std::string>{kSuccess, "exit"}));
+        EXPECT_EQ(fs.files[kInstalledExe], fs.files[kDownloadedExe]);
+        EXPECT_EQ(fs.files.size(), before.size() + (c.installed ? 0 : 1)); // no temporary left
+    } else {
+        EXPECT_EQ(events(), std::vector<std::string>{kNotNewer});
+        EXPECT_EQ(fs.files, before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, VersionOrderTest,
+    ::testing::Values(VersionCase{"1.0.0.1", "1.0.0.2", true},
+                      VersionCase{"1.0.0.9", "1.0.0.10", true},  // numbers, not text
+                      VersionCase{"1.0.0.10", "1.0.0.9", false}, // an older download
+                      VersionCase{"1.2.0.0", "1.10.0.0", true},
+                      VersionCase{"9.0.0.0", "10.0.0.0", true},
+                      VersionCase{"1.0.0.1", "1.0.0.1", false},
+                      VersionCase{"2.0.0.0", "1.65535.65535.65535", false},
+                      VersionCase{"65535.65535.65535.65534", "65535.65535.65535.65535", true},
+                      VersionCase{"0.0.0.0", "0.0.0.1", true},
+                      VersionCase{"", "0.0.0.0", true},      // installed file without a version
+                      VersionCase{nullptr, "1.0.0.1", true}, // nothing installed yet
+                      VersionCase{"1.0.0.1", "", false},     // download without a version
+                      VersionCase{"", "", false}));
+
+TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
+    fs.add_exe(kInstall, "1.0.0.1", "old");
+    fs.add_exe(kDownload, "1.0.0.2", "new");
+    fs.read_only.insert(kInstalledExe);
+    click();
+    EXPECT_EQ(events(), std::vector<std::string>{kCopyFailed});
+    EXPECT_EQ(fs.files[kInstalledExe], "version:1.0.0.1\nold");
+    EXPECT_EQ(fs.files.count(kInstalledExe + ".updating"), 0u);
+    EXPECT_EQ(view.captions[Caption::SourceVersion], "Ver.1.0.0.2");
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+}
+
+TEST_F(UpdateTest, MissingInstallFolderIsACopyFailure) {
+    fs.add_exe(kDownload, "1.0.0.2");
+    click();
+    EXPECT_EQ(events(), std::vector<std::string>{kCopyFailed});
+    EXPECT_EQ(fs.files.size(), 1u);
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.");
+}
+
+TEST_F(UpdateTest, FolderTextsAreTrimmedAndATrailingBackslashIsNotDoubled) {
+    fs.add_exe(kInstall, "1.0.0.1");
+    fs.add_exe(kDownload, "1.0.0.2");
+    view.captions[Caption::Destination] = "  " + kInstall + "\\  ";
+    view.captions[Caption::Source] = kDownload + "\\ ";
+    click();
+    EXPECT_EQ(events(), (std::vector<std::string>{kSuccess, "exit"}));
+    EXPECT_EQ(fs.files[kInstalledExe], fs.files[kDownloadedExe]);
+}
+
+TEST(FolderText, PathDerivationAndTrimming) {
+    EXPECT_EQ(TargetExePath("C:\\A"), "C:\\A\\tervan58.exe");
+    EXPECT_EQ(TargetExePath("D:\\"), "D:\\tervan58.exe");
+    EXPECT_EQ(TargetExePath(""), "\\tervan58.exe");
+    EXPECT_EQ(TrimBlanks("  a b  "), "a b");
+    EXPECT_EQ(TrimBlanks("\ta\t"), "\ta\t"); // only blanks are trimmed
+    EXPECT_EQ(TrimBlanks("    "), "");
+}
+
+TEST(FileIsPresent, ProbesByOpeningAndShortensATrailingBackslash) {
+    MemoryFileSystem fs;
+    fs.add_exe("C:\\A", "1.0.0.1");
+    std::string empty;
+    EXPECT_FALSE(FileIsPresent(fs, empty));
+    EXPECT_EQ(empty, "");
+    std::string file = "C:\\A\\tervan58.exe";
+    EXPECT_TRUE(FileIsPresent(fs, file));
+    EXPECT_TRUE(FileIsPresent(fs, file));
+    std::string folder = "C:\\A\\";
+    EXPECT_FALSE(FileIsPresent(fs, folder));
+    EXPECT_EQ(folder, "C:\\A");
+    fs.unreadable.insert(file);
+    EXPECT_FALSE(FileIsPresent(fs, file));
+}
+
+} // namespace
+} // namespace tervan::testing
