@@ -1,0 +1,45 @@
+// A window described as data: its client size and its controls in tab order, with
+// positions in twips (1/1440 inch), so that a window is reviewed by reading one
+// table.
+#pragma once
+
+#include <span>
+
+namespace tervan {
+
+enum class ControlKind {
+    Button,
+    Label,         // sizes itself to its text
+    BorderedLabel, // a read-only field: border, window background, window text
+    PasswordBox,   // a one-line entry that shows "*" for every character
+};
+
+enum class TextColour { Default, Blue, Red };
+
+struct ControlSpec {
+    int id;
+    const char* name; // the control's name in the program, for tests and reviews
+    ControlKind kind;
+    const char* text;
+    int left, top, width, height; // twips, within the client area
+    TextColour colour = TextColour::Default;
+    const char* tooltip = nullptr;
+};
+
+inline constexpr const char* kFontFace = "ＭＳ Ｐゴシック";
+
+struct FormSpec {
+    int client_width, client_height; // twips
+    int font_hundredths_of_point;    // the face is kFontFace
+    std::span<const ControlSpec> controls;
+};
+
+// Twips to pixels at `dpi` (15 twips are one pixel at 96 DPI), rounded to nearest.
+inline int TwipsToPixels(int twips, int dpi) {
+    return static_cast<int>((static_cast<long long>(twips) * dpi + 720) / 1440);
+}
+
+inline constexpr const char* kMakerName = "Karvo Software";
+inline constexpr const char* kCopyright = "Copyright (C) 2026 Karvo Software";
+
+} // namespace tervan
