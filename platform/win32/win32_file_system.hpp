@@ -1,0 +1,28 @@
+// The engine's file operations on Windows.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/file_system.hpp"
+
+namespace tervan {
+
+// A program path (UTF-8, "\" separators) as the wide Win32 file calls want it.
+// Paths too long for MAX_PATH get the "\\?\" (or "\\?\UNC\") prefix after being
+// made absolute, because the prefixed form is taken literally: no "." or ".."
+// resolution, no "/" separators. Text with an embedded NUL gives an empty path,
+// which no call opens, rather than a shorter path that names some other file.
+std::wstring Win32Path(const std::string& path);
+
+class Win32FileSystem final : public FileSystem {
+public:
+    std::unique_ptr<File> open_read(const std::string& path) override;
+    std::unique_ptr<File> create_new(const std::string& path) override;
+    bool rename_replace(const std::string& from, const std::string& to) override;
+    bool remove(const std::string& path) override;
+    // Through the Windows version API, which is what Explorer shows the user.
+    std::string file_version_text(const std::string& path) override;
+};
+
+} // namespace tervan

@@ -1,0 +1,86 @@
+# Sourced by the scripts that run the Windows program and its tests under Wine.
+# Sets up a private Wine prefix for this work tree and offers:
+#   wine_prepare_prefix        create the prefix once (skipped when it is ready)
+#   wine_prepare_locale        compile ja_JP.UTF-8 into build/locale once
+#   wine_session CMD...        run CMD with an X display (one xvfb-run when there is
+#                              none) and a prewarmed wineserver, killed afterwards
+# Japanese locale for one command: LANG=ja_JP.UTF-8 LOCPATH="$TERVAN_LOCPATH" wine ...
+# (32-bit Wine processes ignore LOCPATH and need the system copy that
+# scripts/install-deps.sh compiles; 64-bit tools use build/locale.)
+
+TERVAN_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TERVAN_LOCPATH="$TERVAN_REPO/build/locale"
+export WINEPREFIX="$TERVAN_REPO/build/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Wine names Unix files in the locale's character set: without a UTF-8 locale every
+# file name with a Greek, Japanese or emoji character fails to be created.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+*UTF-8* | *utf8*) ;;
+*)
+    export LANG=C.UTF-8
+    unset LC_ALL LC_CTYPE
+    ;;
+esac
+
+# Written last, so that an interrupted creation is started over.
+_wine_ready_mark() { echo "$WINEPREFIX/.tervan-ready"; }
+
+wine_prepare_prefix() {
+    [[ -f "$(_wine_ready_mark)" ]] && return 0
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1 </dev/null
+    wineserver -w
+    # Managed=N: without a window manager each closing window otherwise costs
+    # about two seconds. The font replacements give captions and message boxes
+    # Japanese glyphs in any locale. One regedit run is cheaper than four reg runs;
+    # a version 5 .reg file is UTF-16 so the Japanese face name survives.
+    local settings="$WINEPREFIX/tervan-settings.reg"
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+        printf '"Tahoma"="IPAPGothic"\r\n"MS Shell Dlg"="IPAPGothic"\r\n'
+        printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n\r\n'
+    } | iconv -f UTF-8 -t UTF-16 >"$settings"
+    wine regedit /S "$(winepath -w "$settings" 2>/dev/null)" >/dev/null 2>&1 </dev/null
+    wineserver -w
+    touch "$(_wine_ready_mark)"
+}
+
+wine_prepare_locale() {
+    local compiled="$TERVAN_LOCPATH/ja_JP.UTF-8/LC_CTYPE"
+    [[ -f "$compiled" ]] && return 0
+    mkdir -p "$TERVAN_LOCPATH"
+    # Other scripts compile the same locale into the same folder, maybe at once.
+    (
+        flock 9
+        [[ -f "$compiled" ]] || localedef -i ja_JP -f UTF-8 "$TERVAN_LOCPATH/ja_JP.UTF-8" || true
+    ) 9>"$TERVAN_LOCPATH/.lock"
+    [[ -f "$compiled" ]]
+}
+
+# The server is started persistent and its first client runs with /dev/null as
+# every stream: the services Wine starts then do not inherit the caller's pipes,
+# which would make ctest wait for them after each test.
+_wine_session_here() {
+    wineserver -k >/dev/null 2>&1 || true # one started without a display breaks windows
+    wineserver -p >/dev/null 2>&1
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
+    local status=0
+    "$@" || status=$?
+    wineserver -k >/dev/null 2>&1 || true
+    return "$status"
+}
+
+wine_session() {
+    if [[ -n "${DISPLAY:-}" ]]; then
+        _wine_session_here "$@"
+    else
+        xvfb-run -a -s "-screen 0 1024x768x24" \
+            bash -c 'source "$0"; _wine_session_here "$@"' "${BASH_SOURCE[0]}" "$@"
+    fi
+}

@@ -1,0 +1,258 @@
+#include "tests/win32/test_support.hpp"
+
+#include <shellapi.h>
+
+#include "platform/win32/program.hpp"
+#include "platform/win32/text.hpp"
+
+namespace tervan::testing {
+
+namespace {
+
+unsigned NextSerial() {
+    static unsigned serial = 0;
+    return ++serial;
+}
+
+std::wstring Quote(const std::wstring& arg) {
+    // CommandLineToArgvW rules: backslashes are literal unless they precede a quote.
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+HANDLE OpenNamedEvent(const std::wstring& name) {
+    return OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name.c_str());
+}
+
+bool SetNamed(const std::wstring& name) {
+    const HANDLE event = OpenNamedEvent(name);
+    if (event == nullptr) return false;
+    SetEvent(event);
+    CloseHandle(event);
+    return true;
+}
+
+void WaitNamed(const std::wstring& name) {
+    const HANDLE event = OpenNamedEvent(name);
+    if (event == nullptr) return;
+    WaitForSingleObject(event, 60000);
+    CloseHandle(event);
+}
+
+} // namespace
+
+std::wstring Literal(const std::string& path) {
+    return L"\\\\?\\" + Widen(path);
+}
+
+TempFolder::TempFolder() {
+    wchar_t base[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    std::string root = Narrow(std::wstring(base, length));
+    if (!root.empty() && root.back() == '\\') root.pop_back();
+    path_ = root + "\\tervan-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(NextSerial());
+    MakeFolder(path_);
+}
+
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
+
+bool MakeFolder(const std::string& path) {
+    return CreateDirectoryW(Literal(path).c_str(), nullptr) ||
+           GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool PutBytes(const std::string& path, const std::string& bytes) {
+    const HANDLE file = CreateFileW(Literal(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
+std::optional<std::string> GetBytes(const std::string& path) {
+    const HANDLE file = CreateFileW(Literal(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(Literal(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool SetReadOnly(const std::string& path, bool read_only) {
+    return SetFileAttributesW(Literal(path).c_str(),
+                              read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+void RemoveTree(const std::string& path) {
+    const std::wstring literal = Literal(path);
+    const DWORD attributes = GetFileAttributesW(literal.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(literal.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW(literal.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((literal + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") RemoveTree(path + "\\" + Narrow(name));
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(literal.c_str());
+}
+
+std::string PatternBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned state = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 23);
+    }
+    return bytes;
+}
+
+std::string SelfPath() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return Narrow(path);
+}
+
+Event::Event()
+    : name_(L"Local\\TervanTest." + std::to_wstring(GetCurrentProcessId()) + L"." +
+            std::to_wstring(NextSerial())),
+      handle_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
+
+Event::~Event() {
+    if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+std::string Event::name() const {
+    return Narrow(name_);
+}
+
+void Event::set() {
+    SetEvent(handle_);
+}
+
+bool Event::wait(DWORD timeout_ms) {
+    return WaitForSingleObject(handle_, timeout_ms) == WAIT_OBJECT_0;
+}
+
+Child::Child(const std::vector<std::string>& args, const std::string& exe) {
+    std::wstring command_line = Quote(Widen(exe));
+    for (const auto& arg : args)
+        command_line += L" " + Quote(Widen(arg));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(Widen(exe).c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info)) {
+        start_error_ = GetLastError();
+        return;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+}
+
+Child::~Child() {
+    if (process_ == nullptr) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+std::optional<DWORD> Child::wait(DWORD timeout_ms) {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+HeldFile::HeldFile(const std::string& path, DWORD share_mode)
+    : child_({"--hold", path, std::to_string(share_mode), ready_.name(), release_.name()}) {
+    holding_ = child_.started() && ready_.wait();
+}
+
+HeldFile::~HeldFile() {
+    release_.set();
+    child_.wait();
+}
+
+// Modes:
+//   --hold PATH SHARE READY RELEASE   open PATH for reading with SHARE, set READY,
+//                                     wait for RELEASE
+//   --wait READY RELEASE              set READY, wait for RELEASE (a running exe)
+//   --hold-mutex READY RELEASE        exit 1 if another copy runs, else mark this
+//                                     one as running, set READY, wait for RELEASE
+//   --check-mutex                     exit 1 if another copy runs, else 0
+//   --own-folder OUT                  write OwnFolder() to OUT
+std::optional<int> RunChildMode() {
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (argv == nullptr) return std::nullopt;
+    std::vector<std::wstring> args(argv + 1, argv + count);
+    LocalFree(argv);
+    if (args.empty()) return std::nullopt;
+    const std::wstring& mode = args[0];
+
+    if (mode == L"--hold" && args.size() == 5) {
+        const HANDLE file = CreateFileW(args[1].c_str(), GENERIC_READ, std::stoul(args[2]), nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 2;
+        SetNamed(args[3]);
+        WaitNamed(args[4]);
+        CloseHandle(file);
+        return 0;
+    }
+    if (mode == L"--wait" && args.size() == 3) {
+        SetNamed(args[1]);
+        WaitNamed(args[2]);
+        return 0;
+    }
+    if (mode == L"--hold-mutex" && args.size() == 3) {
+        if (AnotherCopyRunning()) return 1;
+        SetNamed(args[1]);
+        WaitNamed(args[2]);
+        return 0;
+    }
+    if (mode == L"--check-mutex" && args.size() == 1) return AnotherCopyRunning() ? 1 : 0;
+    if (mode == L"--own-folder" && args.size() == 2)
+        return PutBytes(Narrow(args[1]), OwnFolder()) ? 0 : 2;
+    return std::nullopt;
+}
+
+} // namespace tervan::testing

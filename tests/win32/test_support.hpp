@@ -1,0 +1,102 @@
+// Helpers for the Win32 suites: scratch folders, file bytes, and child processes
+// (this test program started again in one of its helper modes, see test_main.cpp).
+// They call Win32 directly with "\\?\" paths, so that fixtures do not depend on the
+// code under test.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace tervan::testing {
+
+// The literal "\\?\" form of an absolute drive path.
+std::wstring Literal(const std::string& path);
+
+// A fresh folder under the Windows temporary folder, removed with its contents
+// (read-only files included).
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+bool MakeFolder(const std::string& path);
+bool PutBytes(const std::string& path, const std::string& bytes);
+std::optional<std::string> GetBytes(const std::string& path);
+bool Exists(const std::string& path);
+bool SetReadOnly(const std::string& path, bool read_only);
+void RemoveTree(const std::string& path);
+// Deterministic, non-repeating-looking bytes.
+std::string PatternBytes(std::size_t size, unsigned seed);
+std::string SelfPath();
+
+// A named manual-reset event a child can open by name.
+class Event {
+public:
+    Event();
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    std::string name() const;
+    void set();
+    // False when it was not set within the timeout; the timeout only guards
+    // against a hanging test.
+    bool wait(DWORD timeout_ms = 30000);
+
+private:
+    std::wstring name_;
+    HANDLE handle_;
+};
+
+// A child process, terminated if still running when destroyed.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& args, const std::string& exe = SelfPath());
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return process_ != nullptr; }
+    // GetLastError of CreateProcessW when it did not start.
+    DWORD start_error() const { return start_error_; }
+    // The exit code, or nullopt if it did not end within the timeout.
+    std::optional<DWORD> wait(DWORD timeout_ms = 30000);
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD start_error_ = 0;
+};
+
+// Another process holding `path` open for reading with the given share mode until
+// the returned object goes away.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD share_mode);
+    ~HeldFile();
+    // True once the child has the file open.
+    bool holding() { return holding_; }
+
+private:
+    Event ready_;
+    Event release_;
+    Child child_;
+    bool holding_ = false;
+};
+
+// Handles the helper modes; nullopt when the program was started as a test run.
+std::optional<int> RunChildMode();
+
+} // namespace tervan::testing
