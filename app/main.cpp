@@ -1,0 +1,28 @@
+// Program start: the access screen first, then the message loop until the program
+// ends. Ending the program is always EndProgram, which does not return here.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "ui/win32/form_window.hpp"
+#include "ui/win32/windows.hpp"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The folder browser needs COM in a single-threaded apartment.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    if (!tervan::OpenAccessScreen()) return 1;
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab, Enter and the Alt mnemonics work as in a dialog.
+        const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+        if (top && IsDialogMessageW(top, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    tervan::EndProgram();
+}

@@ -1,0 +1,29 @@
+#include "ui/win32/folder_chooser.hpp"
+
+#include <shlobj.h>
+#include <vector>
+
+#include "platform/win32/text.hpp"
+
+namespace tervan {
+
+std::string PickFolder(HWND owner) {
+    const std::wstring title = Widen(kFolderChooserTitle);
+    BROWSEINFOW request{};
+    request.hwndOwner = owner;
+    request.lpszTitle = title.c_str();
+    request.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&request);
+    if (!item) return {};
+
+    // Room for the longest path the file system allows, so that no folder is cut
+    // short; MAX_PATH is only the fallback where the long form is missing.
+    std::vector<wchar_t> path(32768, L'\0');
+    BOOL ok =
+        SHGetPathFromIDListEx(item, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
+    if (!ok) ok = SHGetPathFromIDListW(item, path.data());
+    CoTaskMemFree(item);
+    return ok ? Narrow(path.data()) : std::string();
+}
+
+} // namespace tervan

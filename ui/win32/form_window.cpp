@@ -1,0 +1,352 @@
+#include "ui/win32/form_window.hpp"
+
+#include <commctrl.h>
+#include <imm.h>
+
+#include "platform/win32/text.hpp"
+
+namespace tervan {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"Tervan58UpdaterForm";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// Windows 10 has per-window DPI; older systems have one DPI for the session.
+int WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (get_dpi && hwnd) return static_cast<int>(get_dpi(hwnd));
+    HDC dc = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
+RECT WindowRectForClient(int width, int height, int dpi) {
+    RECT rect{0, 0, width, height};
+    using AdjustFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    if (adjust)
+        adjust(&rect, kStyle, FALSE, 0, static_cast<UINT>(dpi));
+    else
+        AdjustWindowRectEx(&rect, kStyle, FALSE, 0);
+    return rect;
+}
+
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FaceInstalled(const std::wstring& face) {
+    LOGFONTW query{};
+    query.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(query.lfFaceName, face.c_str(), LF_FACESIZE);
+    bool found = false;
+    HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(dc, &query, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+// The face Japanese users know from such windows, or the nearest one installed.
+const std::wstring& FontFace() {
+    static const std::wstring face = [] {
+        for (const std::wstring& candidate :
+             {Widen(kFontFace), std::wstring(L"MS PGothic"), std::wstring(L"MS UI Gothic"),
+              std::wstring(L"Meiryo UI"), std::wstring(L"Yu Gothic UI")})
+            if (FaceInstalled(candidate)) return candidate;
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        return std::wstring(metrics.lfMessageFont.lfFaceName);
+    }();
+    return face;
+}
+
+// A password box passes Enter to the form instead of beeping.
+LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                           DWORD_PTR form) {
+    switch (message) {
+    case WM_GETDLGCODE:
+        if (lparam && reinterpret_cast<const MSG*>(lparam)->wParam == VK_RETURN)
+            return DLGC_WANTALLKEYS | DefSubclassProc(hwnd, message, wparam, lparam);
+        break;
+    case WM_KEYDOWN: {
+        auto* window = reinterpret_cast<FormWindow*>(form);
+        if (window->on_key_down) window->on_key_down(GetDlgCtrlID(hwnd), static_cast<int>(wparam));
+        if (wparam == VK_RETURN) return 0;
+        break;
+    }
+    case WM_CHAR:
+        if (wparam == '\r' || wparam == '\n') return 0;
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, EntryProc, 0);
+        break;
+    }
+    return DefSubclassProc(hwnd, message, wparam, lparam);
+}
+
+} // namespace
+
+[[noreturn]] void EndProgram() {
+    ExitProcess(0);
+}
+
+FormWindow::~FormWindow() {
+    destroy();
+}
+
+void FormWindow::destroy() {
+    if (hwnd_) {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+    release_fonts();
+}
+
+bool FormWindow::create(const FormSpec& spec, const std::string& title) {
+    static const ATOM registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kClassName;
+        return RegisterClassExW(&wc);
+    }();
+    if (!registered) return false;
+    spec_ = spec;
+    hwnd_ =
+        CreateWindowExW(0, kClassName, Widen(title).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (!hwnd_) return false;
+    dpi_ = WindowDpi(hwnd_);
+
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0,
+                               0, 0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // Created in tab order, so the window order is the tab order.
+    for (const ControlSpec& c : spec.controls) {
+        Control control{c, nullptr, spec.font_hundredths_of_point};
+        const std::wstring text = Widen(c.text);
+        switch (c.kind) {
+        case ControlKind::Button:
+            control.hwnd = CreateWindowExW(
+                0, L"BUTTON", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+                0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+            break;
+        case ControlKind::Label:
+        case ControlKind::BorderedLabel:
+            // No "&" mnemonics: folder names may contain the character.
+            control.hwnd = CreateWindowExW(
+                0, L"STATIC", text.c_str(),
+                WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP |
+                    (c.kind == ControlKind::BorderedLabel ? WS_BORDER | SS_CENTERIMAGE : 0),
+                0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr),
+                nullptr);
+            break;
+        case ControlKind::PasswordBox:
+            control.hwnd = CreateWindowExW(
+                WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
+                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 0, 0, 0, 0,
+                hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+            if (control.hwnd) {
+                SendMessageW(control.hwnd, EM_SETPASSWORDCHAR, L'*', 0);
+                SendMessageW(control.hwnd, EM_LIMITTEXT, 10, 0);
+                ImmAssociateContextEx(control.hwnd, nullptr, 0); // no input method editor
+                SetWindowSubclass(control.hwnd, EntryProc, 0, reinterpret_cast<DWORD_PTR>(this));
+            }
+            break;
+        }
+        if (!control.hwnd) return false;
+        if (c.tooltip && tooltip_) {
+            const std::wstring tip = Widen(c.tooltip);
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.hwnd = hwnd_;
+            tool.uId = reinterpret_cast<UINT_PTR>(control.hwnd);
+            tool.lpszText = const_cast<wchar_t*>(tip.c_str());
+            SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+        controls_.push_back(control);
+    }
+    place_controls();
+
+    // Centred on the screen the window opens on.
+    const RECT frame = WindowRectForClient(px(spec.client_width), px(spec.client_height), dpi_);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
+}
+
+void FormWindow::show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+    // The first control in tab order that takes the focus gets it.
+    for (const Control& c : controls_)
+        if (GetWindowLongW(c.hwnd, GWL_STYLE) & WS_TABSTOP) {
+            SetFocus(c.hwnd);
+            break;
+        }
+}
+
+std::string FormWindow::text(int id) const {
+    const HWND h = control(id);
+    if (!h) return {};
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
+void FormWindow::set_text(int id, const std::string& text) {
+    const Control* c = find(id);
+    if (!c) return;
+    SetWindowTextW(c->hwnd, Widen(text).c_str());
+    if (c->spec.kind == ControlKind::Label) fit_label(*c);
+}
+
+void FormWindow::set_title(const std::string& title) {
+    SetWindowTextW(hwnd_, Widen(title).c_str());
+}
+
+void FormWindow::set_font_size(int id, int hundredths_of_point) {
+    for (Control& c : controls_)
+        if (c.spec.id == id) c.font_hundredths = hundredths_of_point;
+    place_controls();
+}
+
+const FormWindow::Control* FormWindow::find(int id) const {
+    for (const Control& c : controls_)
+        if (c.spec.id == id) return &c;
+    return nullptr;
+}
+
+HFONT FormWindow::font_for(int hundredths) {
+    for (const auto& [size, font] : fonts_)
+        if (size == hundredths) return font;
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(hundredths, dpi_, 7200);
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(lf.lfFaceName, FontFace().c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectW(&lf);
+    fonts_.emplace_back(hundredths, font);
+    return font;
+}
+
+void FormWindow::release_fonts() {
+    for (const auto& [size, font] : fonts_)
+        DeleteObject(font);
+    fonts_.clear();
+}
+
+void FormWindow::place_controls() {
+    std::vector<std::pair<int, HFONT>> old_fonts;
+    old_fonts.swap(fonts_);
+    for (const Control& c : controls_) {
+        SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)),
+                     FALSE);
+        SetWindowPos(c.hwnd, nullptr, px(c.spec.left), px(c.spec.top), px(c.spec.width),
+                     px(c.spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (c.spec.kind == ControlKind::Label) fit_label(c);
+        InvalidateRect(c.hwnd, nullptr, TRUE);
+    }
+    for (const auto& [size, font] : old_fonts)
+        DeleteObject(font);
+}
+
+// Labels take the size of their text, growing to the right.
+void FormWindow::fit_label(const Control& c) {
+    const int length = GetWindowTextLengthW(c.hwnd);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    GetWindowTextW(c.hwnd, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    HDC dc = GetDC(c.hwnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0)));
+    RECT extent{0, 0, 0, 0};
+    DrawTextW(dc, text.empty() ? L" " : text.c_str(), text.empty() ? 1 : length, &extent,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(c.hwnd, dc);
+    const int width = text.empty() ? 0 : extent.right - extent.left;
+    SetWindowPos(c.hwnd, nullptr, 0, 0, width, extent.bottom - extent.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK FormWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* window = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (window && window->hwnd_ == hwnd) return window->handle(message, wparam, lparam);
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_COMMAND: {
+        int id = LOWORD(wparam);
+        // Enter on a focused button presses it, as in any dialog.
+        if (id == IDOK && lparam == 0) {
+            const HWND focus = GetFocus();
+            const Control* c = focus ? find(GetDlgCtrlID(focus)) : nullptr;
+            if (!c || c->spec.kind != ControlKind::Button || c->hwnd != focus) return 0;
+            id = c->spec.id;
+        } else if (HIWORD(wparam) != BN_CLICKED) {
+            break;
+        }
+        const Control* c = find(id);
+        if (c && c->spec.kind == ControlKind::Button && on_click) on_click(id);
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        const Control* c = find(GetDlgCtrlID(reinterpret_cast<HWND>(lparam)));
+        if (!c) break;
+        HDC dc = reinterpret_cast<HDC>(wparam);
+        if (c->spec.kind == ControlKind::BorderedLabel) {
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        SetTextColor(dc, c->spec.colour == TextColour::Blue  ? kBlue
+                         : c->spec.colour == TextColour::Red ? kRed
+                                                             : GetSysColor(COLOR_BTNTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DPICHANGED: {
+        dpi_ = HIWORD(wparam);
+        place_controls();
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        if (on_close) on_close();
+        return 0;
+    }
+    return DefWindowProcW(hwnd_, message, wparam, lparam);
+}
+
+} // namespace tervan

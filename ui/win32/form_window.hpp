@@ -1,0 +1,71 @@
+// A top-level window built from a FormSpec: the controls, their fonts, colours,
+// tooltips and tab order, placed in pixels at the window's DPI and placed again
+// when the window moves to a monitor with another DPI.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "ui/forms/layout.hpp"
+
+namespace tervan {
+
+class FormWindow {
+public:
+    FormWindow() = default;
+    ~FormWindow();
+    FormWindow(const FormWindow&) = delete;
+    FormWindow& operator=(const FormWindow&) = delete;
+
+    // Called with the control id of a clicked button.
+    std::function<void(int id)> on_click;
+    // Called with the key code of a key pressed in a password box.
+    std::function<void(int id, int key_code)> on_key_down;
+    // The close box.
+    std::function<void()> on_close;
+
+    // Creates the window hidden, centred on the screen, with every control.
+    bool create(const FormSpec& spec, const std::string& title);
+    void show();
+    void destroy();
+
+    HWND hwnd() const { return hwnd_; }
+    HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+    std::string text(int id) const;
+    void set_text(int id, const std::string& text);
+    void set_title(const std::string& title);
+    // The font of one control, in hundredths of a point (the form's own otherwise).
+    void set_font_size(int id, int hundredths_of_point);
+
+private:
+    struct Control {
+        ControlSpec spec;
+        HWND hwnd = nullptr;
+        int font_hundredths = 0;
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+    void place_controls();
+    void fit_label(const Control& control);
+    HFONT font_for(int hundredths_of_point);
+    void release_fonts();
+    const Control* find(int id) const;
+    int px(int twips) const { return TwipsToPixels(twips, dpi_); }
+
+    HWND hwnd_ = nullptr;
+    HWND tooltip_ = nullptr;
+    FormSpec spec_{};
+    int dpi_ = 96;
+    std::vector<Control> controls_;
+    std::vector<std::pair<int, HFONT>> fonts_; // by size, for the current DPI
+};
+
+// Ends the program at once: every window goes with the process and no further
+// event procedure runs.
+[[noreturn]] void EndProgram();
+
+} // namespace tervan

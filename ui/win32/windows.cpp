@@ -1,0 +1,132 @@
+#include "ui/win32/windows.hpp"
+
+#include "platform/win32/message_box.hpp"
+#include "platform/win32/program.hpp"
+#include "platform/win32/settings.hpp"
+#include "platform/win32/win32_file_system.hpp"
+#include "ui/forms/access_screen.hpp"
+#include "ui/forms/update_window.hpp"
+#include "ui/win32/folder_chooser.hpp"
+#include "ui/win32/form_window.hpp"
+
+namespace tervan {
+
+namespace {
+
+class UpdateWindow final : public UpdateWindowHost {
+public:
+    bool open() {
+        if (!window_.create(update_window::Layout(), "")) return false;
+        window_.on_click = [this](int id) {
+            switch (id) {
+            case update_window::Command2:
+                form_.Command2_Click();
+                break;
+            case update_window::Command3:
+                form_.Command3_Click();
+                break;
+            case update_window::Command4:
+                form_.Command4_Click();
+                break;
+            case update_window::Command5:
+                form_.Command5_Click();
+                break;
+            }
+        };
+        window_.on_close = [this] { form_.Command4_Click(); };
+        form_.Form_Load();
+        window_.show();
+        return true;
+    }
+
+private:
+    std::string caption(Caption which) override {
+        return window_.text(update_window::ControlId(which));
+    }
+    void set_caption(Caption which, const std::string& text) override {
+        window_.set_text(update_window::ControlId(which), text);
+    }
+    void set_title(const std::string& title) override { window_.set_title(title); }
+    void show_message(const std::string& prompt, const std::string& title) override {
+        ShowMessage(window_.hwnd(), prompt, title);
+    }
+    std::string pick_folder() override { return PickFolder(window_.hwnd()); }
+    void end_program() override { EndProgram(); }
+    std::string own_folder() override { return OwnFolder(); }
+    ProgramVersion own_version() override {
+        const OwnVersion v = ReadOwnVersion();
+        return {v.major, v.minor, v.revision};
+    }
+    std::string read_setting(const std::string& app, const std::string& section,
+                             const std::string& key) override {
+        return ReadProgramSetting(app, section, key);
+    }
+
+    FormWindow window_;
+    Win32FileSystem fs_;
+    Form1 form_{*this, fs_};
+};
+
+class AccessScreen final : public AccessScreenHost {
+public:
+    bool open() {
+        if (!window_.create(access_screen::Layout(), AccessScreenTitle())) return false;
+        window_.set_font_size(access_screen::Text1, access_screen::kEntryFontHundredthsOfPoint);
+        window_.on_click = [this](int id) {
+            if (id == access_screen::Command1) form_.Command1_Click();
+            if (id == access_screen::Command2) form_.Command2_Click();
+        };
+        window_.on_key_down = [this](int id, int key) {
+            if (id == access_screen::Text1) form_.Text1_KeyDown(key, 0);
+        };
+        window_.on_close = [this] { form_.Command2_Click(); };
+        form_.Form_Load(); // ends the program, with nothing shown, when another copy runs
+        window_.show();
+        return true;
+    }
+
+private:
+    std::string entry() override { return window_.text(access_screen::Text1); }
+    void set_entry(const std::string& text) override {
+        window_.set_text(access_screen::Text1, text);
+    }
+    void focus_entry() override { SetFocus(window_.control(access_screen::Text1)); }
+    std::string marks() override { return window_.text(access_screen::Label4); }
+    void set_marks(const std::string& text) override {
+        window_.set_text(access_screen::Label4, text);
+    }
+    void show_message(const std::string& prompt, const std::string& title) override {
+        ShowMessage(window_.hwnd(), prompt, title);
+    }
+    bool another_copy_running() override { return AnotherCopyRunning(); }
+    void open_update_window() override;
+    void end_program() override { EndProgram(); }
+
+    FormWindow window_;
+    Form3 form_{*this};
+};
+
+// The windows live until the program ends; only one is open at a time.
+std::unique_ptr<AccessScreen> g_access_screen;
+std::unique_ptr<UpdateWindow> g_update_window;
+
+void AccessScreen::open_update_window() {
+    // The screen unloads and is never used again; the object itself stays, as this
+    // runs inside its own click handler.
+    window_.destroy();
+    if (!OpenUpdateWindow()) EndProgram();
+}
+
+} // namespace
+
+bool OpenAccessScreen() {
+    g_access_screen = std::make_unique<AccessScreen>();
+    return g_access_screen->open();
+}
+
+bool OpenUpdateWindow() {
+    g_update_window = std::make_unique<UpdateWindow>();
+    return g_update_window->open();
+}
+
+} // namespace tervan
