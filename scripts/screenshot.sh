@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Screenshots of the updater's two windows, as a Japanese user sees them, into
+# docs/access-screen.png and docs/update-window.png: the access screen with the
+# code typed in, and the update window over a demo install whose tervan58.exe is
+# older than the downloaded one. Builds what it needs (preset "windows") and runs
+# it under Wine in Xvfb; tests/e2e/screenshot_driver.cpp opens the windows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="build/windows" # the preset's folder
+
+# Inside the X session: the driver announces each window, the picture is cut out
+# of the screen by the window's rectangle, and the driver goes on.
+if [[ "${1:-}" == --capture ]]; then
+    signals="$(mktemp -d)"
+    trap 'rm -rf "$signals"' EXIT
+    updater="$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
+    bash tests/e2e/wine-ja.sh "$build/tests/e2e/e2e_screenshot_driver.exe" \
+        "$updater" "$(winepath -w "$signals" 2>/dev/null)" </dev/null 2>/dev/null |
+        while read -r word name left top width height; do
+            case "$word" in
+            SHOT)
+                import -window root -crop "${width}x${height}+${left}+${top}" +repage \
+                    "docs/$name.png"
+                echo "screenshot.sh: docs/$name.png (${width}x${height})"
+                touch "$signals/$name.done"
+                ;;
+            FAILED)
+                echo "screenshot.sh: the driver failed at $name $left $top $width $height" >&2
+                exit 1
+                ;;
+            esac
+        done
+    exit 0
+fi
+
+scripts/install-deps.sh
+source scripts/wine-env.sh
+mkdir -p build docs
+wine_prepare_prefix >build/wineprefix.log 2>&1 || { cat build/wineprefix.log >&2; exit 1; }
+wine_prepare_locale
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target tervan58-updater e2e_screenshot_driver
+rm -f docs/access-screen.png docs/update-window.png
+wine_session "$0" --capture
+for shot in docs/access-screen.png docs/update-window.png; do
+    [[ -s "$shot" ]] || { echo "screenshot.sh: $shot was not taken" >&2; exit 1; }
+done

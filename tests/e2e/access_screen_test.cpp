@@ -1,0 +1,242 @@
+// The access screen in front of the update window, driven through the real
+// program: which entries let the user in, what a wrong one costs, and how the
+// screen ends the program.
+#include <memory>
+
+#include "tests/e2e/scenario.hpp"
+
+namespace tervan::e2e {
+namespace {
+
+namespace ids = expected::access_screen;
+
+class AccessScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(BuiltUpdater().empty()) << "TERVAN_UPDATER_EXE names no updater";
+        box.put_tervan58(install, {1, 0, 0, 1}, 1);
+        downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
+        ASSERT_TRUE(setting.set_text(install));
+        exe = box.put_updater(download);
+        ASSERT_FALSE(exe.empty());
+        run = std::make_unique<UpdaterRun>(exe, download);
+        ASSERT_TRUE(run->wait_access_screen());
+    }
+
+    // One wrong entry, its message answered.
+    ::testing::AssertionResult enter_wrong_code() {
+        if (!run->access.type(ids::kEntry, L"123456") || !run->access.click(ids::kStart))
+            return ::testing::AssertionFailure() << "could not post the entry";
+        return run->answer_message(expected::kWrongCode, expected::kAccessTitle);
+    }
+
+    // Marks, entry and focus after `count` wrong entries.
+    void expect_marked(int count) {
+        SCOPED_TRACE(count);
+        ASSERT_TRUE(run->idle(run->access));
+        std::wstring marks;
+        for (int i = 0; i < count; ++i)
+            marks += L"* ";
+        EXPECT_TRUE(SameText(run->access.text(ids::kMarks), marks));
+        EXPECT_TRUE(SameText(run->access.text(ids::kEntry), L""));
+        EXPECT_EQ(run->access.focus(), run->access.control(ids::kEntry));
+    }
+
+    Sandbox box;
+    InstallFolderSetting setting;
+    const std::string install = box.folder("TERVAN58");
+    const std::string download = box.folder("ﾀﾞｳﾝﾛｰﾄﾞ");
+    std::string downloaded;
+    std::string exe;
+    std::unique_ptr<UpdaterRun> run;
+};
+
+struct Entry {
+    const char* name;
+    const wchar_t* text;
+};
+
+void PrintTo(const Entry& entry, std::ostream* out) {
+    *out << Printable(entry.text);
+}
+
+std::string EntryName(const ::testing::TestParamInfo<Entry>& info) {
+    return info.param.name;
+}
+
+class AcceptedSpellingTest : public AccessScreenTest,
+                             public ::testing::WithParamInterface<Entry> {};
+
+TEST_P(AcceptedSpellingTest, OpensTheUpdateWindow) {
+    ASSERT_TRUE(run->access.type(ids::kEntry, GetParam().text));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->wait_update_window());
+    EXPECT_FALSE(run->access.exists());
+    ASSERT_TRUE(run->idle(run->update));
+    EXPECT_TRUE(SameText(run->update.title(), expected::UpdateWindowTitle()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, AcceptedSpellingTest,
+    ::testing::Values(Entry{"Plain", L"503816"}, Entry{"BlanksAround", L"  503816 "},
+                      Entry{"BlanksInside", L"50 38 16"}, Entry{"TrailingLetters", L"503816abc"},
+                      Entry{"TrailingZeros", L"503816.00"}, Entry{"Exponent", L"5.03816E5"},
+                      Entry{"Hex", L"&H7B008"}, Entry{"LowerCaseHex", L"&h7b008"},
+                      Entry{"Octal", L"&O1730010"}),
+    EntryName);
+
+class RejectedEntryTest : public AccessScreenTest, public ::testing::WithParamInterface<Entry> {};
+
+TEST_P(RejectedEntryTest, IsAWrongCode) {
+    ASSERT_TRUE(run->access.type(ids::kEntry, GetParam().text));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kWrongCode, expected::kAccessTitle));
+    expect_marked(1);
+}
+
+// Near misses of the accepted spellings.
+INSTANTIATE_TEST_SUITE_P(
+    Entries, RejectedEntryTest,
+    ::testing::Values(Entry{"Empty", L""}, Entry{"BlanksOnly", L"   "},
+                      Entry{"NextNumber", L"503817"}, Entry{"ExtraDigit", L"5038160"},
+                      Entry{"LeadingLetters", L"abc503816"}, Entry{"Fraction", L"503816.01"},
+                      Entry{"NextHex", L"&H7B009"}, Entry{"NextOctal", L"&O1730011"},
+                      Entry{"Negative", L"-503816"}),
+    EntryName);
+
+TEST_F(AccessScreenTest, EachWrongEntryAddsAMarkAndClearsTheEntry) {
+    for (int count = 1; count <= 5; ++count) {
+        ASSERT_TRUE(enter_wrong_code());
+        expect_marked(count);
+    }
+    // Five wrong entries are tolerated: the right code still lets the user in.
+    ASSERT_TRUE(run->access.type(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->wait_update_window());
+}
+
+TEST_F(AccessScreenTest, SixthWrongEntryEndsTheProgram) {
+    for (int count = 1; count <= 5; ++count)
+        ASSERT_TRUE(enter_wrong_code());
+    ASSERT_TRUE(run->access.type(ids::kEntry, L"999999"));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kWrongCode, expected::kAccessTitle));
+    ASSERT_TRUE(run->answer_message(expected::kWrongCodeEnd, expected::kAccessTitle));
+    ASSERT_TRUE(run->exits(0));
+    EXPECT_EQ(Contents(install).at("tervan58.exe"), Tervan58Bytes({1, 0, 0, 1}, 1));
+}
+
+TEST_F(AccessScreenTest, EnterInTheEntryIsTheStartButton) {
+    ASSERT_TRUE(run->access.type(ids::kEntry, L"111"));
+    ASSERT_TRUE(run->access.press_enter(ids::kEntry));
+    ASSERT_TRUE(run->answer_message(expected::kWrongCode, expected::kAccessTitle));
+    expect_marked(1);
+
+    ASSERT_TRUE(run->access.type(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.press_enter(ids::kEntry));
+    ASSERT_TRUE(run->wait_update_window());
+    ASSERT_TRUE(run->idle(run->update));
+}
+
+TEST_F(AccessScreenTest, EntryHoldsAtMostTenTypedCharacters) {
+    ASSERT_TRUE(run->access.type_now(ids::kEntry, L"123456789012"));
+    EXPECT_TRUE(SameText(run->access.text(ids::kEntry), L"1234567890"));
+}
+
+TEST_F(AccessScreenTest, EntryHoldsAtMostTenPastedCharacters) {
+    ASSERT_TRUE(run->access.paste(ids::kEntry, L"abcdefghijkl"));
+    EXPECT_TRUE(SameText(run->access.text(ids::kEntry), L"abcdefghij"));
+    // Into a partly filled entry, only what still fits.
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kWrongCode, expected::kAccessTitle));
+    expect_marked(1);
+    ASSERT_TRUE(run->access.type_now(ids::kEntry, L"1234567"));
+    ASSERT_TRUE(run->access.paste(ids::kEntry, L"89012"));
+    EXPECT_TRUE(SameText(run->access.text(ids::kEntry), L"1234567890"));
+}
+
+TEST_F(AccessScreenTest, PastedCodeLetsTheUserIn) {
+    ASSERT_TRUE(run->access.paste(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->wait_update_window());
+}
+
+TEST_F(AccessScreenTest, CancelEndsTheProgram) {
+    ASSERT_TRUE(run->access.type(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.click(ids::kCancel));
+    ASSERT_TRUE(run->exits(0));
+}
+
+TEST_F(AccessScreenTest, CloseBoxEndsTheProgram) {
+    ASSERT_TRUE(run->access.close());
+    ASSERT_TRUE(run->exits(0));
+}
+
+TEST_F(AccessScreenTest, SecondCopyEndsAtOnceWithoutAWindow) {
+    Process second(Wide(exe), Wide(download));
+    ASSERT_TRUE(second.started());
+    bool window_seen = false;
+    ASSERT_TRUE(PollUntil([&] {
+        window_seen = window_seen || !VisibleTopLevel(second.pid()).empty();
+        return !second.running();
+    })) << "the second copy did not end";
+    EXPECT_FALSE(window_seen);
+    EXPECT_EQ(second.wait_exit(), 0u);
+
+    // The first copy is unharmed and still lets the user in.
+    ASSERT_TRUE(run->idle(run->access));
+    ASSERT_TRUE(run->access.type(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->wait_update_window());
+}
+
+TEST_F(AccessScreenTest, SecondCopyEndsWhileTheUpdateWindowIsOpen) {
+    ASSERT_TRUE(run->open_update_window());
+    Process second(Wide(exe), Wide(download));
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.wait_exit(), 0u);
+    ASSERT_TRUE(run->idle(run->update));
+}
+
+// Keyboard only: Enter both sends the entry and dismisses the message, and neither
+// key press may count twice.
+TEST_F(AccessScreenTest, KeyboardOnlyWrongEntryCountsOnce) {
+    const HWND entry = run->access.control(ids::kEntry);
+    ASSERT_TRUE(PollUntil([&] { return run->access.focus() == entry; }));
+    ASSERT_TRUE(SendKeys(run->access.hwnd(), L"111"));
+    ASSERT_TRUE(PollUntil([&] { return run->access.text(ids::kEntry) == L"111"; }));
+    ASSERT_TRUE(SendEnter(run->access.hwnd()));
+    const auto box = WaitMessageBox(run->pid());
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(SameText(box->prompt, expected::kWrongCode));
+    ASSERT_TRUE(SendEnter(box->hwnd));
+    ASSERT_TRUE(WaitGone(box->hwnd));
+    expect_marked(1);
+
+    ASSERT_TRUE(SendKeys(run->access.hwnd(), expected::kAccessCode));
+    ASSERT_TRUE(PollUntil([&] { return run->access.text(ids::kEntry) == expected::kAccessCode; }))
+        << Printable(run->access.text(ids::kEntry));
+    ASSERT_TRUE(SendEnter(run->access.hwnd()));
+    ASSERT_TRUE(run->wait_update_window());
+    ASSERT_TRUE(run->idle(run->update));
+}
+
+// As a user does it: the code typed on the keyboard, Enter, then the update.
+TEST_F(AccessScreenTest, KeyboardCodeThenUpdate) {
+    ASSERT_TRUE(PollUntil([&] { return run->access.focus() == run->access.control(ids::kEntry); }))
+        << "the entry never had the focus";
+    ASSERT_TRUE(SendKeys(run->access.hwnd(), expected::kAccessCode));
+    ASSERT_TRUE(PollUntil([&] { return run->access.text(ids::kEntry) == expected::kAccessCode; }))
+        << Printable(run->access.text(ids::kEntry));
+    ASSERT_TRUE(SendEnter(run->access.hwnd()));
+    ASSERT_TRUE(run->wait_update_window());
+    ASSERT_TRUE(run->idle(run->update));
+
+    ASSERT_TRUE(run->update.click(expected::update_window::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kSuccess, expected::kUpdateTitle));
+    ASSERT_TRUE(run->exits(0));
+    EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
+}
+
+} // namespace
+} // namespace tervan::e2e

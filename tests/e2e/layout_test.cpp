@@ -1,0 +1,171 @@
+// The windows as laid out on the screen at 96 to 192 DPI, measured from outside
+// and held against the layout tables: sizes and positions scale, nothing is cut
+// or out of the window, and controls overlap only where the tables overlap them.
+#include <cstdlib>
+#include <memory>
+
+#include "tests/e2e/scenario.hpp"
+#include "ui/forms/access_screen.hpp"
+#include "ui/forms/update_window.hpp"
+
+namespace tervan::e2e {
+namespace {
+
+// Where Wine and Windows keep the session's DPI; read by each new process.
+constexpr wchar_t kDpiKey[] = L"Control Panel\\Desktop";
+constexpr wchar_t kDpiValue[] = L"LogPixels";
+
+// "Within a pixel or two": the program rounds each twips value on its own.
+constexpr double kPositionSlack = 1.0;
+constexpr double kSizeSlack = 2.0;
+
+double Scaled(int twips, int dpi) {
+    return twips * dpi / 1440.0;
+}
+
+bool Near(long actual, double wanted, double slack) {
+    return std::abs(static_cast<double>(actual) - wanted) <= slack;
+}
+
+std::string Describe(const RECT& r) {
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
+}
+
+bool Intersect(const RECT& a, const RECT& b) {
+    RECT common;
+    return IntersectRect(&common, &a, &b) != 0;
+}
+
+// The control's place in the layout table, in twips.
+RECT TableRect(const auto& c) {
+    return RECT{c.left, c.top, c.left + c.width, c.top + c.height};
+}
+
+// The text as the form's font draws it: the face the layout names, at the DPI.
+SIZE TextExtent(const std::wstring& text, int hundredths_of_point, int dpi) {
+    const HFONT font =
+        CreateFontW(-MulDiv(hundredths_of_point, dpi, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                    DEFAULT_QUALITY, DEFAULT_PITCH, Wide(kFontFace).c_str());
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{0, 0};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(font);
+    return size;
+}
+
+// Every control of the layout table `form` in `window`, at `dpi`.
+void ExpectLaidOut(const Window& window, const auto& form, int dpi) {
+    const RECT client = window.client_rect();
+    EXPECT_TRUE(Near(client.right, Scaled(form.client_width, dpi), kSizeSlack))
+        << "client width " << client.right;
+    EXPECT_TRUE(Near(client.bottom, Scaled(form.client_height, dpi), kSizeSlack))
+        << "client height " << client.bottom;
+
+    std::vector<RECT> placed;
+    for (const auto& c : form.controls) {
+        SCOPED_TRACE(c.name);
+        const RECT r = window.control_rect(c.id);
+        placed.push_back(r);
+        ASSERT_NE(window.control(c.id), nullptr);
+        EXPECT_TRUE(Near(r.left, Scaled(c.left, dpi), kPositionSlack)) << Describe(r);
+        EXPECT_TRUE(Near(r.top, Scaled(c.top, dpi), kPositionSlack)) << Describe(r);
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right &&
+                    r.bottom <= client.bottom)
+            << Describe(r) << " outside the client area " << Describe(client);
+
+        const std::wstring text = window.text(c.id);
+        if (c.kind == ControlKind::Label) {
+            // Sized to the text: the whole text must fit.
+            if (*c.text) {
+                EXPECT_TRUE(SameText(text, c.text));
+            }
+            const SIZE extent = TextExtent(text, form.font_hundredths_of_point, dpi);
+            EXPECT_GE(r.right - r.left + 1, extent.cx) << Printable(text) << " " << Describe(r);
+            EXPECT_GE(r.bottom - r.top, text.empty() ? 0 : extent.cy) << Describe(r);
+        } else {
+            if (c.kind == ControlKind::Button) {
+                EXPECT_TRUE(SameText(text, c.text));
+            }
+            EXPECT_TRUE(Near(r.right - r.left, Scaled(c.width, dpi), kSizeSlack)) << Describe(r);
+            EXPECT_TRUE(Near(r.bottom - r.top, Scaled(c.height, dpi), kSizeSlack)) << Describe(r);
+        }
+    }
+    ASSERT_EQ(placed.size(), form.controls.size());
+    for (std::size_t i = 0; i < placed.size(); ++i)
+        for (std::size_t j = i + 1; j < placed.size(); ++j) {
+            const auto& a = form.controls[i];
+            const auto& b = form.controls[j];
+            if (Intersect(placed[i], placed[j])) {
+                EXPECT_TRUE(Intersect(TableRect(a), TableRect(b)))
+                    << a.name << " " << Describe(placed[i]) << " overlaps " << b.name << " "
+                    << Describe(placed[j]);
+            }
+        }
+}
+
+class LayoutTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(BuiltUpdater().empty()) << "TERVAN_UPDATER_EXE names no updater";
+        ASSERT_TRUE(dpi_setting.set_dword(static_cast<DWORD>(dpi())));
+        box.put_tervan58(install, {1, 2, 30, 400}, 1);
+        box.put_tervan58(download, {1, 2, 30, 400}, 2);
+        ASSERT_TRUE(setting.set_text(install));
+        run = std::make_unique<UpdaterRun>(box.put_updater(download), download);
+        ASSERT_TRUE(run->wait_access_screen());
+    }
+
+    int dpi() const { return GetParam(); }
+
+    RegistryValue dpi_setting{HKEY_CURRENT_USER, kDpiKey, kDpiValue};
+    Sandbox box;
+    InstallFolderSetting setting;
+    const std::string install = box.folder("TERVAN58");
+    const std::string download = box.folder("download");
+    std::unique_ptr<UpdaterRun> run;
+};
+
+TEST_P(LayoutTest, AccessScreen) {
+    ExpectLaidOut(run->access, access_screen::Layout(), dpi());
+    // The marks grow with each wrong entry.
+    for (int i = 0; i < access_screen::kToleratedWrongEntries; ++i) {
+        ASSERT_TRUE(run->access.type(expected::access_screen::kEntry, L"1"));
+        ASSERT_TRUE(run->access.click(expected::access_screen::kStart));
+        ASSERT_TRUE(run->answer_message(expected::kWrongCode, expected::kAccessTitle));
+    }
+    ASSERT_TRUE(run->idle(run->access));
+    SCOPED_TRACE("after five wrong entries");
+    ExpectLaidOut(run->access, access_screen::Layout(), dpi());
+}
+
+TEST_P(LayoutTest, UpdateWindow) {
+    ASSERT_TRUE(run->open_update_window());
+    ASSERT_TRUE(run->idle(run->update));
+    ExpectLaidOut(run->update, update_window::Layout(), dpi());
+    // Both version labels filled in.
+    ASSERT_TRUE(run->update.click(expected::update_window::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kNotNewer, expected::kUpdateTitle));
+    ASSERT_TRUE(run->idle(run->update));
+    ASSERT_TRUE(
+        SameText(run->update.text(expected::update_window::kSourceVersion), L"Ver.1.2.30.400"));
+    SCOPED_TRACE("after the versions were compared");
+    ExpectLaidOut(run->update, update_window::Layout(), dpi());
+}
+
+// 100 %, 125 % (most laptops), 150 % and 200 %.
+INSTANTIATE_TEST_SUITE_P(Dpi, LayoutTest, ::testing::Values(96, 120, 144, 192),
+                         [](const auto& info) { return std::to_string(info.param); });
+
+// The users' machines run Japanese Windows; the suites check that they do too,
+// since the updater started by them inherits their locale.
+TEST(Environment, JapaneseCodePage) {
+    EXPECT_EQ(GetACP(), 932u);
+}
+
+} // namespace
+} // namespace tervan::e2e

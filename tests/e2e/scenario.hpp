@@ -1,0 +1,124 @@
+// What every end-to-end scenario needs around the program: its own folders, the
+// install-folder setting, tervan58.exe files of chosen versions, a copy of the
+// built updater, and one run of it driven through its windows.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "tests/e2e/automation.hpp"
+#include "tests/e2e/expected_texts.hpp"
+#include "tests/win32/test_support.hpp"
+
+namespace tervan::e2e {
+
+struct Version {
+    std::uint16_t major, minor, build, revision;
+};
+
+// Exact comparison of two texts; the failure shows both readably.
+::testing::AssertionResult SameText(const std::wstring& actual, const std::wstring& expected);
+::testing::AssertionResult SameText(const std::wstring& actual, const std::string& expected_utf8);
+
+// A valid PE32 image with that fixed file version, followed by `extra` bytes made
+// from `seed`, so that two files of one version still differ.
+std::string Tervan58Bytes(Version version, unsigned seed, std::size_t extra = 3000);
+
+// The updater built next to the suites (TERVAN_UPDATER_EXE); empty when unknown.
+std::string BuiltUpdater();
+
+// A registry value of the current user, put back as it was when this goes away.
+class RegistryValue {
+public:
+    RegistryValue(HKEY root, std::wstring key, std::wstring name);
+    ~RegistryValue();
+    RegistryValue(const RegistryValue&) = delete;
+    RegistryValue& operator=(const RegistryValue&) = delete;
+
+    bool set_text(const std::string& utf8) const;
+    bool set_dword(DWORD value) const;
+    bool remove() const;
+
+private:
+    bool write(DWORD type, const void* data, DWORD size) const;
+
+    HKEY root_;
+    std::wstring key_, name_;
+    bool existed_ = false;
+    DWORD type_ = 0;
+    std::vector<BYTE> data_;
+};
+
+// Where Tervan58's installer records the install folder.
+class InstallFolderSetting : public RegistryValue {
+public:
+    InstallFolderSetting();
+};
+
+// Every file directly in a folder, by name, with its bytes.
+using FolderContents = std::map<std::string, std::string>;
+FolderContents Contents(const std::string& folder);
+
+// A scenario's folders, all under one fresh temporary folder.
+class Sandbox {
+public:
+    const std::string& root() const { return temp_.path(); }
+    // Creates the folder (and its parents below the root) and returns its path.
+    std::string folder(const std::string& relative) const;
+    // Copies the built updater into `folder`; returns the copy's path.
+    std::string put_updater(const std::string& folder) const;
+    // Writes `folder`\tervan58.exe; returns the bytes written.
+    std::string put_tervan58(const std::string& folder, Version version, unsigned seed,
+                             std::size_t extra = 3000) const;
+
+private:
+    testing::TempFolder temp_;
+};
+
+// One run of the updater, from start to exit.
+class UpdaterRun {
+public:
+    UpdaterRun(const std::string& exe, const std::string& working_folder);
+
+    const Process& process() const { return process_; }
+    DWORD pid() const { return process_.pid(); }
+
+    ::testing::AssertionResult started() const;
+    // Waits for the access screen and keeps it in `access`.
+    ::testing::AssertionResult wait_access_screen();
+    // Waits for the update window that follows the access screen, keeps it in `update`.
+    ::testing::AssertionResult wait_update_window();
+    // The whole way in: the access screen, the code typed, the start button.
+    ::testing::AssertionResult open_update_window();
+
+    // The next message box, its prompt and title compared exactly, answered with
+    // OK. The program is settled afterwards.
+    ::testing::AssertionResult answer_message(const std::wstring& prompt,
+                                              const std::wstring& title) const;
+    // The folder browser, with the program's prompt.
+    ::testing::AssertionResult wait_browser(std::optional<FolderBrowser>& browser) const;
+    // The program has handled everything it was sent and shows `window` with
+    // nothing modal in front of it.
+    ::testing::AssertionResult idle(const Window& window) const;
+    // The process ends with `code`, no window left to answer.
+    ::testing::AssertionResult exits(DWORD code = 0) const;
+
+    Window access;
+    Window update;
+
+private:
+    // Empty when `dialog` is modal to one of the program's windows, else why not.
+    std::string modal_to_a_form(HWND dialog) const;
+    std::string describe_open_dialogs() const;
+
+    Process process_;
+};
+
+} // namespace tervan::e2e

@@ -1,0 +1,123 @@
+// Puts the updater's two windows on the screen for scripts/screenshot.sh: a demo
+// install (an older tervan58.exe, found through the user's setting) and a demo
+// download (the updater beside a newer tervan58.exe), the access screen with the
+// code typed in, then the update window. For each window it prints
+//   SHOT <name> <left> <top> <width> <height>
+// and waits until the file <signal folder>\<name>.done exists; the script takes
+// the picture in between. Everything is removed again at the end.
+//
+// Usage: e2e_screenshot_driver <updater exe> <signal folder>
+#include "tests/e2e/scenario.hpp"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <utility>
+
+namespace tervan::e2e {
+namespace {
+
+// Painted and back in its message loop: what is on the screen is the window.
+bool ReadyToShoot(const Window& window) {
+    return Settle(window.hwnd()) &&
+           RedrawWindow(window.hwnd(), nullptr, nullptr,
+                        RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW) &&
+           Settle(window.hwnd());
+}
+
+bool Shoot(const Window& window, const char* name, const std::wstring& signal_folder) {
+    if (!ReadyToShoot(window)) return false;
+    const RECT r = window.frame_rect();
+    std::printf("SHOT %s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
+    std::fflush(stdout);
+    const std::wstring done = signal_folder + L"\\" + Wide(name) + L".done";
+    return PollUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                     120000);
+}
+
+// A folder at a real-looking place, made for the pictures and removed with this
+// object. One that exists already is somebody's and is left alone.
+class DemoFolder {
+public:
+    explicit DemoFolder(std::string path) : path_(std::move(path)) {
+        if (testing::Exists(path_)) return;
+        std::size_t slash = path_.find('\\', 3);
+        for (; slash != std::string::npos; slash = path_.find('\\', slash + 1))
+            if (!testing::Exists(path_.substr(0, slash))) {
+                created_ = path_.substr(0, slash);
+                break;
+            }
+        if (created_.empty()) created_ = path_;
+        testing::MakeFolder(created_);
+        if (created_ != path_) {
+            for (slash = path_.find('\\', created_.size() + 1); slash != std::string::npos;
+                 slash = path_.find('\\', slash + 1))
+                testing::MakeFolder(path_.substr(0, slash));
+            testing::MakeFolder(path_);
+        }
+    }
+    ~DemoFolder() {
+        if (!created_.empty()) testing::RemoveTree(created_);
+    }
+    DemoFolder(const DemoFolder&) = delete;
+    DemoFolder& operator=(const DemoFolder&) = delete;
+
+    bool ours() const { return !created_.empty(); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string created_; // the outermost folder this object made
+};
+
+int Fail(const char* what) {
+    std::printf("FAILED %s\n", what);
+    std::fflush(stdout);
+    return 1;
+}
+
+int Run(const std::wstring& updater, const std::wstring& signal_folder) {
+    // Real-looking places. Not the user's own Downloads: Wine links that to the
+    // Unix home folder.
+    const DemoFolder install_folder("C:\\Program Files (x86)\\TERVAN58");
+    const DemoFolder download_folder("C:\\users\\Public\\Downloads\\TERVAN58_Ver1002");
+    if (!install_folder.ours() || !download_folder.ours())
+        return Fail("making the demo folders (do they exist already?)");
+    const std::string& install = install_folder.path();
+    const std::string& download = download_folder.path();
+    if (!testing::PutBytes(install + "\\tervan58.exe", Tervan58Bytes({1, 0, 0, 1}, 1)) ||
+        !testing::PutBytes(download + "\\tervan58.exe", Tervan58Bytes({1, 0, 0, 2}, 2)))
+        return Fail("writing the demo files");
+    const std::string exe = download + "\\tervan58-updater.exe";
+    if (!CopyFileW(updater.c_str(), Wide(exe).c_str(), FALSE)) return Fail("copying the updater");
+    InstallFolderSetting setting;
+    if (!setting.set_text(install)) return Fail("writing the install folder setting");
+
+    UpdaterRun run(exe, download);
+    if (!run.wait_access_screen()) return Fail("waiting for the access screen");
+    if (!run.access.type_now(expected::access_screen::kEntry, expected::kAccessCode))
+        return Fail("typing the code");
+    if (!Shoot(run.access, "access-screen", signal_folder)) return Fail("the access screen");
+
+    if (!run.access.click(expected::access_screen::kStart) || !run.wait_update_window())
+        return Fail("opening the update window");
+    if (!Shoot(run.update, "update-window", signal_folder)) return Fail("the update window");
+
+    run.update.click(expected::update_window::kExit);
+    if (!run.exits(0)) return Fail("ending the updater");
+    return 0;
+}
+
+} // namespace
+} // namespace tervan::e2e
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == nullptr || count != 3) {
+        std::printf("usage: e2e_screenshot_driver <updater exe> <signal folder>\n");
+        return 2;
+    }
+    return tervan::e2e::Run(args[1], args[2]);
+}
