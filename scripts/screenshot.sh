@@ -8,24 +8,27 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="build/windows" # the preset's folder
 
-# Inside the X session: the driver announces each window, the picture is cut out
-# of the screen by the window's rectangle, and the driver goes on.
+# Inside the X session: --capture <output folder> <driver arguments>. The driver
+# announces each window, the picture is cut out of the screen by the window's
+# rectangle into <output folder>/<name>.png, and the driver goes on.
 if [[ "${1:-}" == --capture ]]; then
+    out="$2"
+    shift 2
     signals="$(mktemp -d)"
     trap 'rm -rf "$signals"' EXIT
-    updater="$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
     bash tests/e2e/wine-ja.sh "$build/tests/e2e/e2e_screenshot_driver.exe" \
-        "$updater" "$(winepath -w "$signals" 2>/dev/null)" </dev/null 2>/dev/null |
+        "$@" "$(winepath -w "$signals" 2>/dev/null)" </dev/null 2>/dev/null |
         while read -r word name left top width height; do
             case "$word" in
             SHOT)
                 import -window root -crop "${width}x${height}+${left}+${top}" +repage \
-                    "docs/$name.png"
-                echo "screenshot.sh: docs/$name.png (${width}x${height})"
+                    "$out/$name.png"
+                echo "screenshot: $out/$name.png (${width}x${height})"
                 touch "$signals/$name.done"
                 ;;
+            MESSAGE) echo "the updater said: $name $left $top $width $height" ;;
             FAILED)
-                echo "screenshot.sh: the driver failed at $name $left $top $width $height" >&2
+                echo "screenshot: the driver failed at $name $left $top $width $height" >&2
                 exit 1
                 ;;
             esac
@@ -41,7 +44,7 @@ wine_prepare_locale
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target tervan58-updater e2e_screenshot_driver
 rm -f docs/access-screen.png docs/update-window.png
-wine_session "$0" --capture
+wine_session "$0" --capture docs "$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
 for shot in docs/access-screen.png docs/update-window.png; do
     [[ -s "$shot" ]] || { echo "screenshot.sh: $shot was not taken" >&2; exit 1; }
 done

@@ -10,7 +10,8 @@
 
 TERVAN_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TERVAN_LOCPATH="$TERVAN_REPO/build/locale"
-export WINEPREFIX="$TERVAN_REPO/build/wineprefix"
+# TERVAN_WINEPREFIX picks another prefix (the demo has its own).
+export WINEPREFIX="${TERVAN_WINEPREFIX:-$TERVAN_REPO/build/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

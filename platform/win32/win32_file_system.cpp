@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/file_version.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
 
@@ -130,6 +131,11 @@ bool Win32FileSystem::remove(const std::string& path) {
 }
 
 std::string Win32FileSystem::file_version_text(const std::string& path) {
+    // The portable reader looks first: it reads only the few blocks it needs and turns
+    // down a damaged version resource that the version API may read beyond (Wine's
+    // does, and faults). On every intact file the two agree.
+    const auto file = open_read(path);
+    if (!file || !ReadFixedFileVersion(*file)) return {};
     return FileVersionText(path);
 }
 

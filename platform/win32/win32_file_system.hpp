@@ -21,7 +21,8 @@ public:
     std::unique_ptr<File> create_new(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
-    // Through the Windows version API, which is what Explorer shows the user.
+    // Through the Windows version API, which is what Explorer shows the user, once
+    // the portable reader has found an intact version resource.
     std::string file_version_text(const std::string& path) override;
 };
 

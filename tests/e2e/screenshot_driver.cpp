@@ -7,6 +7,9 @@
 // the picture in between. Everything is removed again at the end.
 //
 // Usage: e2e_screenshot_driver <updater exe> <signal folder>
+//        e2e_screenshot_driver --sandbox <download folder> <signal folder>
+// The second form drives a sandbox made beforehand (the demo of scripts/run-demo.sh)
+// all the way through the update.
 #include "tests/e2e/scenario.hpp"
 
 #include <shellapi.h>
@@ -77,7 +80,36 @@ int Fail(const char* what) {
     return 1;
 }
 
-int Run(const std::wstring& updater, const std::wstring& signal_folder) {
+// Shows both windows of the updater started from `download`; with `update`, also
+// starts the update and shows its outcome before answering it.
+int Drive(const std::string& download, const std::wstring& signal_folder, bool update) {
+    UpdaterRun run(download + "\\tervan58-updater.exe", download);
+    if (const auto shown = run.wait_access_screen(); !shown) return Fail(shown.message());
+    if (!run.access.type_now(expected::access_screen::kEntry, expected::kAccessCode))
+        return Fail("typing the code");
+    if (!Shoot(run.access, "access-screen", signal_folder)) return Fail("the access screen");
+
+    if (!run.access.click(expected::access_screen::kStart) || !run.wait_update_window())
+        return Fail("opening the update window");
+    if (!Shoot(run.update, "update-window", signal_folder)) return Fail("the update window");
+
+    if (!update) {
+        run.update.click(expected::update_window::kExit);
+        return run.exits(0) ? 0 : Fail("ending the updater");
+    }
+    run.update.click(expected::update_window::kStart);
+    const auto box = WaitMessageBox(run.pid());
+    if (!box) return Fail("waiting for the update's message");
+    if (!Shoot(Window(box->hwnd), "update-message", signal_folder)) return Fail("the message");
+    std::printf("MESSAGE %s | %s\n", Printable(box->title).c_str(), Printable(box->prompt).c_str());
+    std::fflush(stdout);
+    if (!AnswerMessageBox(box->hwnd, IDOK)) return Fail("answering the message");
+    return run.exits(0) ? 0 : Fail("the updater did not end after the message");
+}
+
+// The pictures for the README: a demo install and download made here and removed
+// again afterwards.
+int DocsDemo(const std::wstring& updater, const std::wstring& signal_folder) {
     // Real-looking places. Not the user's own Downloads: Wine links that to the
     // Unix home folder.
     const DemoFolder install_folder("C:\\Program Files (x86)\\TERVAN58");
@@ -93,20 +125,7 @@ int Run(const std::wstring& updater, const std::wstring& signal_folder) {
     if (!CopyFileW(updater.c_str(), Wide(exe).c_str(), FALSE)) return Fail("copying the updater");
     InstallFolderSetting setting;
     if (!setting.set_text(install)) return Fail("writing the install folder setting");
-
-    UpdaterRun run(exe, download);
-    if (!run.wait_access_screen()) return Fail("waiting for the access screen");
-    if (!run.access.type_now(expected::access_screen::kEntry, expected::kAccessCode))
-        return Fail("typing the code");
-    if (!Shoot(run.access, "access-screen", signal_folder)) return Fail("the access screen");
-
-    if (!run.access.click(expected::access_screen::kStart) || !run.wait_update_window())
-        return Fail("opening the update window");
-    if (!Shoot(run.update, "update-window", signal_folder)) return Fail("the update window");
-
-    run.update.click(expected::update_window::kExit);
-    if (!run.exits(0)) return Fail("ending the updater");
-    return 0;
+    return Drive(download, signal_folder, false);
 }
 
 } // namespace
@@ -115,9 +134,12 @@ int Run(const std::wstring& updater, const std::wstring& signal_folder) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args != nullptr && count == 4 && std::wstring(args[1]) == L"--sandbox")
+        return tervan::e2e::Drive(tervan::e2e::Utf8(args[2]), args[3], true);
     if (args == nullptr || count != 3) {
-        std::printf("usage: e2e_screenshot_driver <updater exe> <signal folder>\n");
+        std::printf("usage: e2e_screenshot_driver <updater exe> <signal folder>\n"
+                    "       e2e_screenshot_driver --sandbox <download folder> <signal folder>\n");
         return 2;
     }
-    return tervan::e2e::Run(args[1], args[2]);
+    return tervan::e2e::DocsDemo(args[1], args[2]);
 }
