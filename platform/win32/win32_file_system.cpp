@@ -51,10 +51,14 @@ public:
 
     std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t size) override {
         const DWORD wanted = size < kMaxTransfer ? static_cast<DWORD>(size) : kMaxTransfer;
-        OVERLAPPED position = At(offset);
+        // Seek, then read: under Wine a read with an OVERLAPPED offset costs a server
+        // round trip, about nine times the plain read. Writes keep their own offsets.
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
         DWORD got = 0;
-        if (!ReadFile(handle_, buffer, wanted, &got, &position))
-            return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) ||
+            !ReadFile(handle_, buffer, wanted, &got, nullptr))
+            return -1;
         return got;
     }
 
@@ -83,9 +87,12 @@ private:
 };
 
 bool IsRegularDiskFile(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    // The standard information alone: under Wine it is two orders of magnitude cheaper
+    // than GetFileInformationByHandle, which the probe and every version read pay.
+    FILE_STANDARD_INFO info;
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info) &&
+           !info.Directory;
 }
 
 } // namespace
