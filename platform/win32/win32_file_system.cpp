@@ -8,7 +8,9 @@
 
 namespace tervan {
 
-std::wstring Win32Path(const std::string& path) {
+namespace {
+
+std::wstring PrefixedWhenLong(const std::string& path) {
     if (path.find('\0') != std::string::npos) return {};
     std::wstring wide = Widen(path);
     // Already literal ("\\?\") or a device ("\\.\"): nothing to add.
@@ -26,6 +28,17 @@ std::wstring Win32Path(const std::string& path) {
     if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
     if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return wide;
+}
+
+// The longest name Windows accepts; Wine wraps a longer one around to a shorter path,
+// which names some other file.
+constexpr std::size_t kLongestPath = 32767;
+
+} // namespace
+
+std::wstring Win32Path(const std::string& path) {
+    std::wstring result = PrefixedWhenLong(path);
+    return result.size() > kLongestPath ? std::wstring() : result;
 }
 
 namespace {

@@ -11,8 +11,9 @@ namespace tervan {
 // A program path (UTF-8, "\" separators) as the wide Win32 file calls want it.
 // Paths too long for MAX_PATH get the "\\?\" (or "\\?\UNC\") prefix after being
 // made absolute, because the prefixed form is taken literally: no "." or ".."
-// resolution, no "/" separators. Text with an embedded NUL gives an empty path,
-// which no call opens, rather than a shorter path that names some other file.
+// resolution, no "/" separators. Text with an embedded NUL, or longer than the 32,767
+// characters Windows takes, gives an empty path, which no call opens, rather than a
+// shorter path that names some other file.
 std::wstring Win32Path(const std::string& path);
 
 class Win32FileSystem final : public FileSystem {

@@ -1,0 +1,264 @@
+#include "tests/reliability/reliability_support.hpp"
+
+#include <algorithm>
+
+#include <shellapi.h>
+
+#include "platform/win32/text.hpp"
+#include "tests/win32/test_support.hpp"
+
+namespace tervan::reliability {
+
+namespace {
+
+// A guard against a hanging helper, not a measure of anything.
+constexpr DWORD kGuardMs = 30000;
+
+std::wstring Quoted(const std::wstring& arg) {
+    // The arguments here are paths and names: no quotes or trailing backslashes.
+    return L"\"" + arg + L"\"";
+}
+
+HANDLE Spawn(const std::vector<std::string>& args) {
+    const std::wstring exe = Widen(testing::SelfPath());
+    std::wstring command_line = Quoted(exe);
+    for (const auto& arg : args)
+        command_line += L" " + Quoted(Widen(arg));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+std::wstring UniqueEventName(const char* what) {
+    static unsigned serial = 0;
+    return L"Local\\TervanReliability." + Widen(what) + L"." +
+           std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++serial);
+}
+
+std::uint64_t Fnv1a(const std::string& bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+void Walk(const std::string& folder, const std::string& prefix, Tree& tree) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((testing::Literal(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = Narrow(found.cFileName);
+        if (name == "." || name == "..") continue;
+        const std::string relative = prefix.empty() ? name : prefix + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[relative] = "<folder>";
+            Walk(folder + "\\" + name, relative, tree);
+        } else {
+            const auto bytes = testing::GetBytes(folder + "\\" + name);
+            tree[relative] = bytes ? EntryFor(*bytes) : "<unreadable>";
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+} // namespace
+
+RecordingView::RecordingView(std::string destination, std::string source) {
+    captions[Caption::Destination] = std::move(destination);
+    captions[Caption::Source] = std::move(source);
+}
+
+std::string RecordingView::transcript() const {
+    std::string text;
+    for (const auto& [prompt, title] : messages)
+        text += "[" + prompt + " / " + title + "]";
+    return text.empty() ? "no message" : text;
+}
+
+class InterferingFileSystem::Reader final : public File {
+public:
+    Reader(std::unique_ptr<File> inner, InterferingFileSystem& owner)
+        : inner_(std::move(inner)), owner_(owner) {}
+    std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t size) override {
+        owner_.before_read();
+        return inner_->read_at(offset, buffer, size);
+    }
+    bool write(const void* data, std::size_t size) override { return inner_->write(data, size); }
+    bool flush() override { return inner_->flush(); }
+
+private:
+    std::unique_ptr<File> inner_;
+    InterferingFileSystem& owner_;
+};
+
+InterferingFileSystem::InterferingFileSystem(FileSystem& inner, std::string source, unsigned nth,
+                                             std::function<void()> action)
+    : inner_(inner), source_(std::move(source)), nth_(nth), action_(std::move(action)) {}
+
+std::unique_ptr<File> InterferingFileSystem::open_read(const std::string& path) {
+    auto file = inner_.open_read(path);
+    if (!file || !replacing_ || path != source_) return file;
+    return std::make_unique<Reader>(std::move(file), *this);
+}
+
+void InterferingFileSystem::before_read() {
+    if (++reads_ != nth_ || acted_) return;
+    acted_ = true;
+    if (action_) action_();
+}
+
+Digest DigestOf(const std::string& bytes) {
+    return {bytes.size(), Fnv1a(bytes)};
+}
+
+std::optional<Digest> DigestOfFile(const std::string& path) {
+    const auto bytes = testing::GetBytes(path);
+    if (!bytes) return std::nullopt;
+    return DigestOf(*bytes);
+}
+
+std::string EntryFor(const std::string& bytes) {
+    const Digest digest = DigestOf(bytes);
+    return std::to_string(digest.size) + " bytes #" + std::to_string(digest.hash);
+}
+
+Tree TreeOf(const std::string& folder) {
+    Tree tree;
+    Walk(folder, "", tree);
+    return tree;
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    std::wstring pattern = Widen(folder);
+    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+    const HANDLE search = FindFirstFileW((pattern + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do
+        names.push_back(Narrow(found.cFileName));
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string TreeDifference(const Tree& before, const Tree& after) {
+    std::string text;
+    for (const auto& [path, entry] : before) {
+        const auto now = after.find(path);
+        if (now == after.end())
+            text += "  gone: " + path + "\n";
+        else if (now->second != entry)
+            text += "  changed: " + path + " (" + entry + " -> " + now->second + ")\n";
+    }
+    for (const auto& [path, entry] : after)
+        if (!before.count(path)) text += "  new: " + path + " (" + entry + ")\n";
+    return text;
+}
+
+DWORD TryInAnotherProcess(const std::string& action, const std::string& path) {
+    const HANDLE process = Spawn({"--try", action, path});
+    if (process == nullptr) return GetLastError();
+    DWORD code = ERROR_TIMEOUT;
+    if (WaitForSingleObject(process, kGuardMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    else
+        TerminateProcess(process, ERROR_TIMEOUT);
+    CloseHandle(process);
+    return code;
+}
+
+LockedFile::LockedFile(const std::string& path) {
+    const std::wstring ready = UniqueEventName("ready"), release = UniqueEventName("release");
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, ready.c_str());
+    release_ = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    process_ = Spawn({"--lock", path, Narrow(ready), Narrow(release)});
+    if (process_ == nullptr) return;
+    // The helper ends at once when it cannot lock, with the reason as its exit code.
+    const HANDLE either[] = {ready_, process_};
+    const DWORD which = WaitForMultipleObjects(2, either, FALSE, kGuardMs);
+    if (which == WAIT_OBJECT_0)
+        error_ = 0;
+    else if (which == WAIT_OBJECT_0 + 1)
+        GetExitCodeProcess(process_, &error_);
+}
+
+LockedFile::~LockedFile() {
+    if (release_) SetEvent(release_);
+    if (process_) {
+        if (WaitForSingleObject(process_, kGuardMs) != WAIT_OBJECT_0)
+            TerminateProcess(process_, ERROR_TIMEOUT);
+        CloseHandle(process_);
+    }
+    if (ready_) CloseHandle(ready_);
+    if (release_) CloseHandle(release_);
+}
+
+// Modes:
+//   --lock PATH READY RELEASE   open PATH for reading (sharing reads, as the updater's
+//                               own reading does), lock all of it exclusively, set
+//                               READY, wait for RELEASE; ends with the error at once
+//                               when it cannot
+//   --try ACTION PATH           delete, rename (to PATH.moved), overwrite (the first
+//                               bytes) or truncate PATH; exit code 0 or the error
+std::optional<int> RunReliabilityMode() {
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (argv == nullptr) return std::nullopt;
+    std::vector<std::wstring> args(argv + 1, argv + count);
+    LocalFree(argv);
+    if (args.empty()) return std::nullopt;
+
+    if (args[0] == L"--lock" && args.size() == 4) {
+        const HANDLE file = CreateFileW(args[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+        OVERLAPPED whole{};
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                        MAXDWORD, &whole))
+            return static_cast<int>(GetLastError());
+        const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, args[2].c_str());
+        const HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args[3].c_str());
+        if (ready) SetEvent(ready);
+        if (release) WaitForSingleObject(release, 120000);
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+        CloseHandle(file);
+        return 0;
+    }
+    if (args[0] == L"--try" && args.size() == 3) {
+        const std::wstring& action = args[1];
+        const std::wstring& path = args[2];
+        BOOL done = FALSE;
+        if (action == L"delete") {
+            done = DeleteFileW(path.c_str());
+        } else if (action == L"rename") {
+            done = MoveFileExW(path.c_str(), (path + L".moved").c_str(), 0);
+        } else if (action == L"overwrite" || action == L"truncate") {
+            const HANDLE file = CreateFileW(
+                path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, action == L"truncate" ? TRUNCATE_EXISTING : OPEN_EXISTING,
+                FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+            DWORD written = 0;
+            const char junk[] = "not what was downloaded";
+            done =
+                action == L"truncate" ||
+                (WriteFile(file, junk, sizeof junk, &written, nullptr) && written == sizeof junk);
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            if (!done) return static_cast<int>(error);
+        } else {
+            return static_cast<int>(ERROR_INVALID_PARAMETER);
+        }
+        return done ? 0 : static_cast<int>(GetLastError());
+    }
+    return std::nullopt;
+}
+
+} // namespace tervan::reliability
