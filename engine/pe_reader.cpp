@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "engine/file_version.hpp"
 
@@ -51,9 +52,13 @@ bool ReadExact(File& file, std::uint64_t offset, unsigned char* buffer, std::siz
     return ReadSome(file, offset, buffer, size) == static_cast<std::int64_t>(size);
 }
 
-bool HasByteAt(File& file, std::uint64_t offset) {
+// Whether the file reaches `offset`; nullopt when the read fails, which is not the same as a
+// short file.
+std::optional<bool> HasByteAt(File& file, std::uint64_t offset) {
     unsigned char byte;
-    return ReadExact(file, offset, &byte, 1);
+    const std::int64_t got = ReadSome(file, offset, &byte, 1);
+    if (got < 0) return {};
+    return got == 1;
 }
 
 struct PeHeaders {
@@ -64,6 +69,9 @@ struct PeHeaders {
     std::uint32_t size_of_headers = 0;
     std::uint32_t resource_rva = 0;
     std::uint32_t resource_size = 0;
+    // The section table, read on first use.
+    mutable std::vector<unsigned char> table;
+    mutable bool table_read = false;
 };
 
 std::optional<PeHeaders> ReadHeaders(File& file) {
@@ -133,24 +141,21 @@ struct SectionHeader {
     bool readable() const { return (characteristics & 0xE0000000u) != 0; } // read/write/execute
 };
 
-// Calls `visit` for each section header until it returns true. Reads the table a chunk at
-// a time. False when the table cannot be read up to that point.
+// Calls `visit` for each section header until it returns true. The table is read once and
+// kept: the lookups walk it again and again, and a table of 65,535 sections read anew each
+// time would cost megabytes per lookup. False when the table cannot be read.
 template <typename Visit> bool VisitSections(File& file, const PeHeaders& headers, Visit visit) {
-    constexpr std::size_t kChunk = 16;
-    unsigned char table[kChunk * kSectionHeaderSize];
-    for (std::size_t first = 0; first < headers.section_count; first += kChunk) {
-        const std::size_t count = std::min<std::size_t>(kChunk, headers.section_count - first);
-        if (!ReadExact(file, headers.section_table + first * kSectionHeaderSize, table,
-                       count * kSectionHeaderSize)) {
+    if (!headers.table_read) {
+        headers.table.resize(std::size_t{headers.section_count} * kSectionHeaderSize);
+        if (!ReadExact(file, headers.section_table, headers.table.data(), headers.table.size()))
             return false;
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            const unsigned char* h = table + i * kSectionHeaderSize;
-            if (visit(SectionHeader{Le32(h + 8), Le32(h + 12), Le32(h + 16), Le32(h + 20),
-                                    Le32(h + 36)})) {
-                return true;
-            }
-        }
+        headers.table_read = true;
+    }
+    for (std::size_t i = 0; i < headers.section_count; ++i) {
+        const unsigned char* h = headers.table.data() + i * kSectionHeaderSize;
+        if (visit(
+                SectionHeader{Le32(h + 8), Le32(h + 12), Le32(h + 16), Le32(h + 20), Le32(h + 36)}))
+            return true;
     }
     return true;
 }
@@ -176,8 +181,11 @@ std::optional<bool> Loadable(File& file, const PeHeaders& headers) {
         return false; // the whole table, which the version API's own reader needs too
     });
     if (!read) return {};
-    return fits && (last_end == 0 || (HasByteAt(file, last_pointer) &&
-                                      HasByteAt(file, (last_end - 1) & ~(kSector - 1))));
+    if (last_end == 0) return fits;
+    const auto first = HasByteAt(file, last_pointer);
+    const auto last = HasByteAt(file, (last_end - 1) & ~(kSector - 1));
+    if (!first || !last) return {};
+    return fits && *first && *last;
 }
 
 // A span of RVAs and the file bytes behind it.
@@ -269,7 +277,8 @@ bool ReadRva(Image& image, std::uint64_t rva, unsigned char* buffer, std::size_t
 bool ResourcesReachable(Image& image) {
     if (image.loaded) return image.headers.resource_size >= kDirectoryHeaderSize;
     const auto region = FindReadRegion(image, image.headers.resource_rva);
-    return region && HasByteAt(image.file, region->file_offset + (region->end - region->begin) - 1);
+    return region &&
+           HasByteAt(image.file, region->file_offset + (region->end - region->begin) - 1) == true;
 }
 
 struct Directory {
