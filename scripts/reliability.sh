@@ -35,8 +35,8 @@ source scripts/wine-env.sh
 mkdir -p build
 (wine_prepare_prefix && wine_prepare_locale) >build/wineprefix.log 2>&1 &
 prefix_job=$!
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tervan58-updater reliability_tests reliability_kill \
+cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater reliability_tests reliability_kill \
     reliability_replace_child
 if ! wait "$prefix_job"; then
     cat build/wineprefix.log >&2
@@ -62,8 +62,8 @@ if [[ "$(id -u)" -eq 0 ]]; then
 fi
 [[ -n "$TERVAN_FULL_DRIVE" ]] || echo "reliability.sh: not root or no tmpfs; the small-volume cases are skipped"
 
-bin=build/windows/tests/reliability
-export TERVAN_UPDATER_EXE="Z:$TERVAN_REPO/build/windows/tervan58-updater.exe"
+bin="$TERVAN_WINDOWS_BUILD/tests/reliability"
+export TERVAN_UPDATER_EXE="Z:$TERVAN_WINDOWS_BUILD/tervan58-updater.exe"
 export TERVAN_TYPING_KEYS=$keys TERVAN_TYPING_SEED=$seed
 log=build/reliability.log
 status=0

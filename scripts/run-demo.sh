@@ -12,12 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tervan58-updater tervan58-demo-1.0.0.1 \
-    tervan58-demo-1.0.0.2 e2e_screenshot_driver
-
 export TERVAN_WINEPREFIX="$PWD/build/demo/prefix"
 source scripts/wine-env.sh
+cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater tervan58-demo-1.0.0.1 \
+    tervan58-demo-1.0.0.2 e2e_screenshot_driver
+
 echo "run-demo.sh: preparing the sandbox in $WINEPREFIX"
 wine_prepare_prefix >"$TERVAN_REPO/build/demo-prefix.log" 2>&1 ||
     { cat "$TERVAN_REPO/build/demo-prefix.log" >&2; exit 1; }
@@ -28,9 +28,9 @@ install="$drive/TERVAN58"
 download="$drive/users/Public/Downloads/TERVAN58_Ver1002"
 rm -rf "$install" "$download"
 mkdir -p "$install" "$download"
-cp build/windows/demo/tervan58-demo-1.0.0.1.exe "$install/tervan58.exe"
-cp build/windows/demo/tervan58-demo-1.0.0.2.exe "$download/tervan58.exe"
-cp build/windows/tervan58-updater.exe "$download/"
+cp "$TERVAN_WINDOWS_BUILD/demo/tervan58-demo-1.0.0.1.exe" "$install/tervan58.exe"
+cp "$TERVAN_WINDOWS_BUILD/demo/tervan58-demo-1.0.0.2.exe" "$download/tervan58.exe"
+cp "$TERVAN_WINDOWS_BUILD/tervan58-updater.exe" "$download/"
 wine reg add 'HKCU\Software\VB and VBA Program Settings\KARVO\tErvan58' /v Key_Path \
     /t REG_SZ /d 'C:\TERVAN58' /f >/dev/null 2>&1 </dev/null
 wineserver -k >/dev/null 2>&1 || true # started without a display: no windows from it

@@ -2,11 +2,12 @@
 # Screenshots of the updater's two windows, as a Japanese user sees them, into
 # docs/access-screen.png and docs/update-window.png: the access screen with the
 # code typed in, and the update window over a demo install whose tervan58.exe is
-# older than the downloaded one. Builds what it needs (preset "windows") and runs
+# older than the downloaded one. Builds what it needs (preset "windows", or
+# "windows-x64" where 32-bit Wine cannot run: scripts/wine-env.sh) and runs
 # it under Wine in Xvfb; tests/e2e/screenshot_driver.cpp opens the windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="build/windows" # the preset's folder
+build="build/${TERVAN_WINDOWS_PRESET:-windows}" # the preset's folder
 
 # Inside the X session: --capture <output folder> <driver arguments>. The driver
 # announces each window, the picture is cut out of the screen by the window's
@@ -41,8 +42,9 @@ source scripts/wine-env.sh
 mkdir -p build docs
 wine_prepare_prefix >build/wineprefix.log 2>&1 || { cat build/wineprefix.log >&2; exit 1; }
 wine_prepare_locale
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tervan58-updater e2e_screenshot_driver
+build="build/$TERVAN_WINDOWS_PRESET"
+cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater e2e_screenshot_driver
 rm -f docs/access-screen.png docs/update-window.png
 wine_session "$0" --capture docs "$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
 for shot in docs/access-screen.png docs/update-window.png; do

@@ -16,6 +16,27 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# A Linux kernel without IA-32 emulation cannot start 32-bit programs, so 32-bit Wine
+# cannot run the 32-bit program there. The Win32 suites then run on a 64-bit build of
+# the same sources (preset windows-x64) under 64-bit Wine, and "wine" here means the
+# 64-bit loader (Debian's wrappers otherwise always try the 32-bit one first).
+# TERVAN_WINDOWS_PRESET names the preset whose exes the suites run.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    export TERVAN_WINDOWS_PRESET=windows
+else
+    export TERVAN_WINDOWS_PRESET=windows-x64
+    _wine64_bin="$TERVAN_REPO/build/wine64-bin"
+    if [[ ! -x "$_wine64_bin/wine-stable" ]]; then
+        mkdir -p "$_wine64_bin"
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$_wine64_bin/wine.new"
+        chmod +x "$_wine64_bin/wine.new"
+        cp "$_wine64_bin/wine.new" "$_wine64_bin/wine-stable"
+        mv "$_wine64_bin/wine.new" "$_wine64_bin/wine"
+    fi
+    export PATH="$_wine64_bin:$PATH" WINELOADER=/usr/lib/wine/wine64
+fi
+TERVAN_WINDOWS_BUILD="$TERVAN_REPO/build/$TERVAN_WINDOWS_PRESET"
+
 # Wine names Unix files in the locale's character set: without a UTF-8 locale every
 # file name with a Greek, Japanese or emoji character fails to be created.
 case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
