@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing need, natively and for
 # Windows (MinGW-w64, Wine, Xvfb). A machine that has them all does no apt work.
+# The x86-64 MinGW-w64 builds the Win32 suites where 32-bit Wine cannot run
+# (scripts/wine-env.sh).
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build libgtest-dev googletest
     g++-mingw-w64-i686-posix mingw-w64-i686-dev
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-ipafont-gothic locales
     imagemagick x11-apps
 )
