@@ -3,6 +3,8 @@
 // screen ends the program.
 #include <memory>
 
+#include <oleacc.h>
+
 #include "tests/e2e/scenario.hpp"
 
 namespace tervan::e2e {
@@ -219,6 +221,51 @@ TEST_F(AccessScreenTest, KeyboardOnlyWrongEntryCountsOnce) {
     ASSERT_TRUE(SendEnter(run->access.hwnd()));
     ASSERT_TRUE(run->wait_update_window());
     ASSERT_TRUE(run->idle(run->update));
+}
+
+// What a screen reader announces for a control, asked from this process as a
+// screen reader asks: the Active Accessibility name, or why there is none.
+std::wstring AccessibleName(HWND control) {
+    IAccessible* object = nullptr;
+    const HRESULT got = AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                                   reinterpret_cast<void**>(&object));
+    if (FAILED(got)) return L"(no accessible object: " + std::to_wstring(got) + L")";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring result = L"(no name)";
+    if (object->get_accName(self, &name) == S_OK && name) result = name;
+    SysFreeString(name);
+    object->Release();
+    return result;
+}
+
+// Screen readers name an entry or a field after the label just before it in
+// window order, and a button after its text without the "&".
+TEST_F(AccessScreenTest, EveryControlHasAnAccessibleName) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(run->idle(run->access));
+    const auto expect_name = [](const Window& window, int id, const wchar_t* name) {
+        SCOPED_TRACE(id);
+        EXPECT_TRUE(SameText(AccessibleName(window.control(id)), name));
+    };
+    expect_name(run->access, ids::kEntry, L"ﾊﾟｽﾜｰﾄﾞ入力(TERVAN58で使用するﾊﾟｽﾜｰﾄﾞ)");
+    expect_name(run->access, ids::kStart, L"開始(G)");
+    expect_name(run->access, ids::kCancel, L"中止(C)");
+
+    ASSERT_TRUE(run->access.type(ids::kEntry, expected::kAccessCode));
+    ASSERT_TRUE(run->access.click(ids::kStart));
+    ASSERT_TRUE(run->wait_update_window());
+    ASSERT_TRUE(run->idle(run->update));
+    namespace update = expected::update_window;
+    expect_name(run->update, update::kExit, L"終了");
+    expect_name(run->update, update::kStart, L"ｱｯﾌﾟﾃﾞｰﾄを開始");
+    expect_name(run->update, update::kLookUp, L"ｺﾋﾟｰ先の検索");
+    expect_name(run->update, update::kBrowse, L"参照");
+    expect_name(run->update, update::kDestination, L"[TERVAN58]ｲﾝｽﾄｰﾙﾌｫﾙﾀﾞ名（ｺﾋﾟｰ先）");
+    expect_name(run->update, update::kSource, L"ﾀﾞｳﾝﾛｰﾄﾞした、格納ﾌｫﾙﾀﾞ（ｺﾋﾟｰ元）");
+    if (SUCCEEDED(com)) CoUninitialize();
 }
 
 // As a user does it: the code typed on the keyboard, Enter, then the update.

@@ -24,6 +24,9 @@ struct ControlSpec {
     int left, top, width, height; // twips, within the client area
     TextColour colour = TextColour::Default;
     const char* tooltip = nullptr;
+    // The label that names this entry or field to screen readers: it is put just
+    // before it in window order, which moves no tab stop.
+    int label = 0;
 };
 
 inline constexpr const char* kFontFace = "ＭＳ Ｐゴシック";

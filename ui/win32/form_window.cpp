@@ -93,6 +93,15 @@ LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
+// Window order is what screen readers search, from an entry backwards, for the
+// label that names it; the tab order skips labels, so it stays as it was.
+void PutLabelBefore(HWND label, HWND control) {
+    const HWND above = GetWindow(control, GW_HWNDPREV);
+    if (!label || above == label) return;
+    SetWindowPos(label, above ? above : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 [[noreturn]] void EndProgram() {
@@ -145,14 +154,20 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
                 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::Label:
-        case ControlKind::BorderedLabel:
             // No "&" mnemonics: folder names may contain the character.
+            control.hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
+                                           WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
+                                           0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id),
+                                           GetModuleHandleW(nullptr), nullptr);
+            break;
+        case ControlKind::BorderedLabel:
+            // A read-only edit, not a static: screen readers then announce the label
+            // before it as its name and the folder as its value (a static's name is
+            // its own text), and the user can select and copy the folder.
             control.hwnd = CreateWindowExW(
-                0, L"STATIC", text.c_str(),
-                WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP |
-                    (c.kind == ControlKind::BorderedLabel ? WS_BORDER | SS_CENTERIMAGE : 0),
-                0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr),
-                nullptr);
+                0, L"EDIT", text.c_str(),
+                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 0, 0, hwnd_,
+                reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::PasswordBox:
             control.hwnd = CreateWindowExW(
@@ -180,6 +195,8 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
         }
         controls_.push_back(control);
     }
+    for (const Control& c : controls_)
+        if (c.spec.label) PutLabelBefore(control(c.spec.label), c.hwnd);
     place_controls();
 
     // Centred on the screen the window opens on.
