@@ -1,12 +1,14 @@
 // The windows as laid out on the screen at 96 to 192 DPI, measured from outside
 // and held against the layout tables: sizes and positions scale, nothing is cut
 // or out of the window, and controls overlap only where the tables overlap them.
+// And their colours under a high-contrast scheme.
 #include <cstdlib>
 #include <memory>
 
 #include "tests/e2e/scenario.hpp"
 #include "ui/forms/access_screen.hpp"
 #include "ui/forms/update_window.hpp"
+#include "ui/win32/form_window.hpp"
 
 namespace tervan::e2e {
 namespace {
@@ -160,6 +162,57 @@ TEST_P(LayoutTest, UpdateWindow) {
 // 100 %, 125 % (most laptops), 150 % and 200 %.
 INSTANTIATE_TEST_SUITE_P(Dpi, LayoutTest, ::testing::Values(96, 120, 144, 192),
                          [](const auto& info) { return std::to_string(info.param); });
+
+// Whether some pixel of the control, as last painted, is exactly `colour`.
+bool Shows(HWND control, COLORREF colour) {
+    RECT r;
+    GetClientRect(control, &r);
+    const HDC dc = GetDC(control);
+    bool found = false;
+    for (int y = r.top; y < r.bottom && !found; ++y)
+        for (int x = r.left; x < r.right && !found; ++x)
+            found = GetPixel(dc, x, y) == colour;
+    ReleaseDC(control, dc);
+    return found;
+}
+
+// Wine can neither switch high contrast on nor report it, so the window is opened
+// in this process with the program's question answered here; the black scheme's
+// colours are the system's own, set for the session and put back afterwards.
+bool high_contrast_answer = false;
+
+TEST(HighContrast, ColouredLabelsFollowTheSchemeWhileOpen) {
+    HighContrastScheme black;
+    const auto system_answer = HighContrastOn;
+    HighContrastOn = [] { return high_contrast_answer; };
+    FormWindow window;
+    ASSERT_TRUE(window.create(access_screen::Layout(), "high contrast"));
+    window.show();
+    const HWND blue = window.control(access_screen::Label3_0);
+    const HWND red = window.control(access_screen::Label3_2);
+    const auto switch_to = [&](bool on) {
+        high_contrast_answer = on;
+        SendMessageW(window.hwnd(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        PumpMessages();
+    };
+
+    ASSERT_TRUE(black.apply());
+    PumpMessages();
+    // Without the switch the designed colours stay, whatever the scheme.
+    EXPECT_TRUE(Shows(blue, RGB(0, 0, 255)));
+    EXPECT_TRUE(Shows(red, RGB(255, 0, 0)));
+
+    switch_to(true);
+    EXPECT_FALSE(Shows(blue, RGB(0, 0, 255)));
+    EXPECT_FALSE(Shows(red, RGB(255, 0, 0)));
+    EXPECT_TRUE(Shows(blue, GetSysColor(COLOR_WINDOWTEXT)));
+    EXPECT_TRUE(Shows(red, GetSysColor(COLOR_WINDOWTEXT)));
+
+    switch_to(false);
+    EXPECT_TRUE(Shows(blue, RGB(0, 0, 255)));
+    window.destroy();
+    HighContrastOn = system_answer;
+}
 
 // The users' machines run Japanese Windows; the suites check that they do too,
 // since the updater started by them inherits their locale.

@@ -1,6 +1,7 @@
 #include "tests/e2e/scenario.hpp"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "tests/engine/pe_builder.hpp"
 
@@ -242,6 +243,42 @@ std::string UpdaterRun::describe_open_dialogs() const {
             text += "; dialog " + Printable(TextOf(window));
     }
     return text;
+}
+
+namespace {
+// Close to what Windows' "High Contrast Black" sets.
+constexpr int kSchemeElements[] = {
+    COLOR_WINDOW,        COLOR_WINDOWTEXT,  COLOR_BTNFACE,   COLOR_BTNTEXT,
+    COLOR_3DHILIGHT,     COLOR_3DLIGHT,     COLOR_3DSHADOW,  COLOR_3DDKSHADOW,
+    COLOR_WINDOWFRAME,   COLOR_GRAYTEXT,    COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT,
+    COLOR_ACTIVECAPTION, COLOR_CAPTIONTEXT, COLOR_INFOBK,    COLOR_INFOTEXT,
+};
+constexpr COLORREF kBlackScheme[] = {
+    RGB(0, 0, 0),       RGB(255, 255, 255), RGB(0, 0, 0),       RGB(255, 255, 255),
+    RGB(255, 255, 255), RGB(192, 192, 192), RGB(128, 128, 128), RGB(255, 255, 255),
+    RGB(255, 255, 255), RGB(63, 242, 63),   RGB(26, 235, 255),  RGB(0, 0, 0),
+    RGB(0, 0, 0),       RGB(255, 255, 255), RGB(0, 0, 0),       RGB(255, 255, 255),
+};
+static_assert(std::size(kSchemeElements) == std::size(kBlackScheme));
+} // namespace
+
+bool HighContrastScheme::apply() {
+    if (saved_.empty())
+        for (const int element : kSchemeElements)
+            saved_.push_back(GetSysColor(element));
+    return SetSysColors(static_cast<int>(std::size(kSchemeElements)), kSchemeElements,
+                        kBlackScheme);
+}
+
+HighContrastScheme::~HighContrastScheme() {
+    if (!saved_.empty())
+        SetSysColors(static_cast<int>(std::size(kSchemeElements)), kSchemeElements, saved_.data());
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
 }
 
 } // namespace tervan::e2e

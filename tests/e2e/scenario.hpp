@@ -121,4 +121,23 @@ private:
     Process process_;
 };
 
+// The session's system colours set to a black high-contrast scheme (close to
+// Windows' "High Contrast Black"), put back as they were when this goes away.
+// Every window of the session is told, as with a change in the Control Panel.
+class HighContrastScheme {
+public:
+    HighContrastScheme() = default;
+    ~HighContrastScheme();
+    HighContrastScheme(const HighContrastScheme&) = delete;
+    HighContrastScheme& operator=(const HighContrastScheme&) = delete;
+
+    bool apply();
+
+private:
+    std::vector<COLORREF> saved_;
+};
+
+// Handles what this thread's windows were sent and paints what they invalidated.
+void PumpMessages();
+
 } // namespace tervan::e2e

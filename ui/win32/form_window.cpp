@@ -93,6 +93,13 @@ LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
+bool SystemHighContrastOn() {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 // Window order is what screen readers search, from an entry backwards, for the
 // label that names it; the tab order skips labels, so it stays as it was.
 void PutLabelBefore(HWND label, HWND control) {
@@ -103,6 +110,8 @@ void PutLabelBefore(HWND label, HWND control) {
 }
 
 } // namespace
+
+bool (*HighContrastOn)() = SystemHighContrastOn;
 
 [[noreturn]] void EndProgram() {
     ExitProcess(0);
@@ -339,7 +348,10 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         const Control* c = find(GetDlgCtrlID(reinterpret_cast<HWND>(lparam)));
         if (!c) break;
         HDC dc = reinterpret_cast<HDC>(wparam);
-        if (c->spec.kind == ControlKind::BorderedLabel) {
+        // A high-contrast scheme chooses every colour; the designed blue and red
+        // would be dark on its black. Its window colours are a pair it guarantees.
+        if (c->spec.kind == ControlKind::BorderedLabel ||
+            (c->spec.colour != TextColour::Default && HighContrastOn())) {
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
             SetBkColor(dc, GetSysColor(COLOR_WINDOW));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
@@ -359,6 +371,17 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
+    case WM_SYSCOLORCHANGE:
+        // Only top-level windows are told; common controls hear it from their parent.
+        for (const Control& c : controls_)
+            SendMessageW(c.hwnd, message, wparam, lparam);
+        if (tooltip_) SendMessageW(tooltip_, message, wparam, lparam);
+        [[fallthrough]];
+    case WM_SETTINGCHANGE:
+        // High contrast switched on or off, or another scheme: the labels' colours
+        // are chosen at each paint, so painting again is all it takes.
+        RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        break;
     case WM_CLOSE:
         if (on_close) on_close();
         return 0;

@@ -64,6 +64,11 @@ private:
     std::vector<std::pair<int, HFONT>> fonts_; // by size, for the current DPI
 };
 
+// Whether the user has a high-contrast scheme on; asked at each paint of a
+// coloured label. The system's answer, replaced only by tests and pictures where
+// the system cannot switch it (Wine always answers "off").
+extern bool (*HighContrastOn)();
+
 // Ends the program at once: every window goes with the process and no further
 // event procedure runs.
 [[noreturn]] void EndProgram();
