@@ -2,7 +2,8 @@
 # Screenshots of the updater's two windows, as a Japanese user sees them, into
 # docs/access-screen.png and docs/update-window.png: the access screen with the
 # code typed in, and the update window over a demo install whose tervan58.exe is
-# older than the downloaded one. Builds what it needs (preset "windows", or
+# older than the downloaded one; and both in a black high-contrast scheme, into
+# docs/*-high-contrast.png. Builds what it needs (preset "windows", or
 # "windows-x64" where 32-bit Wine cannot run: scripts/wine-env.sh) and runs
 # it under Wine in Xvfb; tests/e2e/screenshot_driver.cpp opens the windows.
 set -euo pipefail
@@ -45,8 +46,9 @@ wine_prepare_locale
 build="build/$TERVAN_WINDOWS_PRESET"
 cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
 cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater e2e_screenshot_driver
-rm -f docs/access-screen.png docs/update-window.png
+rm -f docs/access-screen.png docs/update-window.png docs/*-high-contrast.png
 wine_session "$0" --capture docs "$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
-for shot in docs/access-screen.png docs/update-window.png; do
+wine_session "$0" --capture docs --high-contrast
+for shot in docs/{access-screen,update-window}{,-high-contrast}.png; do
     [[ -s "$shot" ]] || { echo "screenshot.sh: $shot was not taken" >&2; exit 1; }
 done

@@ -8,9 +8,14 @@
 //
 // Usage: e2e_screenshot_driver <updater exe> <signal folder>
 //        e2e_screenshot_driver --sandbox <download folder> <signal folder>
+//        e2e_screenshot_driver --high-contrast <signal folder>
 // The second form drives a sandbox made beforehand (the demo of scripts/run-demo.sh)
-// all the way through the update.
+// all the way through the update. The third shows both windows in a black
+// high-contrast scheme.
 #include "tests/e2e/scenario.hpp"
+#include "ui/forms/access_screen.hpp"
+#include "ui/forms/update_window.hpp"
+#include "ui/win32/form_window.hpp"
 
 #include <shellapi.h>
 
@@ -35,8 +40,12 @@ bool Shoot(const Window& window, const char* name, const std::wstring& signal_fo
                 r.bottom - r.top);
     std::fflush(stdout);
     const std::wstring done = signal_folder + L"\\" + Wide(name) + L".done";
-    return PollUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                     120000);
+    return PollUntil(
+        [&] {
+            PumpMessages(); // windows of this process are painted while they wait
+            return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
+        },
+        120000);
 }
 
 // A folder at a real-looking place, made for the pictures and removed with this
@@ -107,13 +116,16 @@ int Drive(const std::string& download, const std::wstring& signal_folder, bool u
     return run.exits(0) ? 0 : Fail("the updater did not end after the message");
 }
 
+// Real-looking places. Not the user's own Downloads: Wine links that to the Unix
+// home folder.
+constexpr char kDemoInstall[] = "C:\\Program Files (x86)\\TERVAN58";
+constexpr char kDemoDownload[] = "C:\\users\\Public\\Downloads\\TERVAN58_Ver1002";
+
 // The pictures for the README: a demo install and download made here and removed
 // again afterwards.
 int DocsDemo(const std::wstring& updater, const std::wstring& signal_folder) {
-    // Real-looking places. Not the user's own Downloads: Wine links that to the
-    // Unix home folder.
-    const DemoFolder install_folder("C:\\Program Files (x86)\\TERVAN58");
-    const DemoFolder download_folder("C:\\users\\Public\\Downloads\\TERVAN58_Ver1002");
+    const DemoFolder install_folder(kDemoInstall);
+    const DemoFolder download_folder(kDemoDownload);
     if (!install_folder.ours() || !download_folder.ours())
         return Fail("making the demo folders (do they exist already?)");
     const std::string& install = install_folder.path();
@@ -128,6 +140,37 @@ int DocsDemo(const std::wstring& updater, const std::wstring& signal_folder) {
     return Drive(download, signal_folder, false);
 }
 
+// Wine can neither switch high contrast on nor report it, so the updater would
+// draw its designed colours. These are its two windows opened here instead, from
+// the same layouts and window code, with the system's answer replaced and the
+// demo's texts filled in.
+int HighContrastPictures(const std::wstring& signal_folder) {
+    HighContrastScheme black;
+    if (!black.apply()) return Fail("setting the black scheme");
+    HighContrastOn = [] { return true; };
+
+    FormWindow access;
+    if (!access.create(access_screen::Layout(), AccessScreenTitle()))
+        return Fail("opening the access screen");
+    access.set_text(access_screen::Text1, Utf8(expected::kAccessCode));
+    access.show();
+    if (!Shoot(Window(access.hwnd()), "access-screen-high-contrast", signal_folder))
+        return Fail("the access screen");
+    access.destroy();
+
+    FormWindow update;
+    if (!update.create(update_window::Layout(), UpdateWindowTitle({1, 0, 1})))
+        return Fail("opening the update window");
+    update.set_text(update_window::Label1, kDemoInstall);
+    update.set_text(update_window::Label4, kDemoDownload);
+    update.set_text(update_window::Label5_0, "Ver"); // as loaded: read at the update
+    update.set_text(update_window::Label5_1, "Ver.1.0.0.1");
+    update.show();
+    if (!Shoot(Window(update.hwnd()), "update-window-high-contrast", signal_folder))
+        return Fail("the update window");
+    return 0;
+}
+
 } // namespace
 } // namespace tervan::e2e
 
@@ -136,9 +179,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (args != nullptr && count == 4 && std::wstring(args[1]) == L"--sandbox")
         return tervan::e2e::Drive(tervan::e2e::Utf8(args[2]), args[3], true);
+    if (args != nullptr && count == 3 && std::wstring(args[1]) == L"--high-contrast")
+        return tervan::e2e::HighContrastPictures(args[2]);
     if (args == nullptr || count != 3) {
         std::printf("usage: e2e_screenshot_driver <updater exe> <signal folder>\n"
-                    "       e2e_screenshot_driver --sandbox <download folder> <signal folder>\n");
+                    "       e2e_screenshot_driver --sandbox <download folder> <signal folder>\n"
+                    "       e2e_screenshot_driver --high-contrast <signal folder>\n");
         return 2;
     }
     return tervan::e2e::DocsDemo(args[1], args[2]);
