@@ -24,10 +24,11 @@ const ShellApi& Shell() {
     static const ShellApi api = [] {
         const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
         const auto initialize = ProcedureOf<decltype(CoInitializeEx)>(ole32, "CoInitializeEx");
-        // The browser needs COM in a single-threaded apartment on this thread.
-        if (!initialize ||
-            FAILED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
-            return ShellApi{};
+        if (!initialize) return ShellApi{};
+        // The browser wants COM in a single-threaded apartment on this thread. Should
+        // something have made it multi-threaded already (RPC_E_CHANGED_MODE), the
+        // classic browser still works there.
+        initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
         const HMODULE shell32 = LoadSystemLibrary(L"shell32.dll");
         return ShellApi{
             ProcedureOf<decltype(SHBrowseForFolderW)>(shell32, "SHBrowseForFolderW"),
