@@ -3,14 +3,15 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <objbase.h>
 
+#include "platform/win32/system_library.hpp"
 #include "ui/win32/form_window.hpp"
 #include "ui/win32/windows.hpp"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // The folder browser needs COM in a single-threaded apartment.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // First: every DLL loaded from here on, also by system DLLs, comes from the system
+    // folder and not from the download folder the program runs from.
+    tervan::LimitDllSearchToSystemFolder();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
 

@@ -5,6 +5,16 @@
 # window program), and the exe's size and imports. Builds what it measures in release
 # mode first. It prints figures only: nothing here passes or fails on time.
 #
+#   scripts/bench.sh            everything
+#   scripts/bench.sh startup    the start-up and the exe only
+# BENCH_UPDATER_BEFORE=path/to/another/tervan58-updater.exe adds that build to the
+# start-up rounds, to compare a change in one session; BENCH_START_ROUNDS=N sets their
+# number (12).
+#
+# The Windows programs are those of the preset that scripts/wine-env.sh picks: the
+# shipped i686 build (windows) where 32-bit programs run, else the x86-64 build of the
+# same sources (windows-x64). The tables say which.
+#
 # Wine runs use a prefix of their own (build/bench/wineprefix): the tests' prefix may be
 # in use by a test run, each session ends by stopping its wineserver, and the updater's
 # one-copy mark lives per prefix.
@@ -15,14 +25,20 @@ repo="$PWD"
 bench="$repo/build/bench"
 native_build="$repo/build/bench-linux"
 native="$native_build/tools/bench/tervan58-bench-native"
-win_bench="$repo/build/windows/bench/tervan58-bench-win32.exe"
-minimal_exe="$repo/build/windows/bench/tervan58-bench-minimal.exe"
-minimal_cc_exe="$repo/build/windows/bench/tervan58-bench-minimal-cc.exe"
-updater_exe="$repo/build/windows/tervan58-updater.exe"
+only="${1:-}"
+[[ "$only" == --measure ]] && only="${BENCH_ONLY:-}"
+# After scripts/wine-env.sh is sourced: the Windows programs of its preset.
+windows_paths() {
+    win_bench="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-win32.exe"
+    minimal_exe="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-minimal.exe"
+    minimal_cc_exe="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-minimal-cc.exe"
+    updater_exe="$TERVAN_WINDOWS_BUILD/tervan58-updater.exe"
+    updater_before="${BENCH_UPDATER_BEFORE:+$(realpath "$BENCH_UPDATER_BEFORE")}"
+}
 results="$bench/results.txt"
 wine_log="$bench/wine.log"
 rounds_replace=9
-rounds_start=12
+rounds_start="${BENCH_START_ROUNDS:-12}"
 
 # Wine sees the root file system as drive Z:.
 winpath() {
@@ -61,6 +77,7 @@ measure() {
     wlarge="$(winpath "$large")"
     say() { printf 'bench.sh: %s (%d s)\n' "$1" $((SECONDS + started)); }
 
+    if [[ "$only" != startup ]]; then
     # 1. Version reading: warm cache, many calls per figure.
     say "version reading"
     "$native" version "small=$small" "large=$large" >>"$results"
@@ -102,12 +119,14 @@ measure() {
             esac
         done
     done >>"$results"
+    fi
 
     # 3. Start-up, in the Japanese locale the updater's users have.
     say "start-up, $rounds_start rounds"
     LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 LOCPATH="$TERVAN_LOCPATH" \
         wine "$win_bench" startup "$rounds_start" "$(winpath "$updater_exe")" \
-        "$(winpath "$minimal_exe")" "$(winpath "$minimal_cc_exe")" >>"$results" 2>>"$wine_log"
+        "$(winpath "$minimal_exe")" "$(winpath "$minimal_cc_exe")" \
+        ${updater_before:+"$(winpath "$updater_before")"} >>"$results" 2>>"$wine_log"
     say "measured"
 }
 
@@ -115,6 +134,7 @@ if [[ "${1:-}" == --measure ]]; then
     started="${BENCH_ELAPSED:-0}" # seconds the caller had taken before this shell began
     source scripts/wine-env.sh
     export WINEPREFIX="$bench/wineprefix"
+    windows_paths
     measure
     exit 0
 fi
@@ -132,22 +152,29 @@ if ! command -v strace >/dev/null; then
 fi
 source scripts/wine-env.sh
 export WINEPREFIX="$bench/wineprefix"
+windows_paths
 mkdir -p "$bench"
 
 # The prefix takes about 20 s to create the first time, mostly waiting: done meanwhile.
 (wine_prepare_prefix && wine_prepare_locale) >"$bench/wineprefix.log" 2>&1 &
 prefix_job=$!
 
-cmake -S . -B "$native_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$native_build" --target tervan58-bench-native | tail -n 1
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tervan58-updater tervan58-bench-win32 \
+if [[ "$only" != startup ]]; then
+    cmake -S . -B "$native_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
+    cmake --build "$native_build" --target tervan58-bench-native | tail -n 1
+fi
+cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater tervan58-bench-win32 \
     tervan58-bench-minimal tervan58-bench-minimal-cc | tail -n 1
 phase "built"
 
-"$native" fixtures "$bench" >"$bench/fixtures.txt"
-phase "fixtures written"
+if [[ "$only" != startup ]]; then
+    "$native" fixtures "$bench" >"$bench/fixtures.txt"
+    phase "fixtures written"
+else
+    : >"$bench/fixtures.txt"
+fi
 if ! wait "$prefix_job"; then
     cat "$bench/wineprefix.log" >&2
     exit 1
@@ -158,7 +185,7 @@ fi
 # the server and its client share a CPU, and 30-40 µs on a virtual machine whose other,
 # idle CPU must first be woken up; where the scheduler puts the two changes from one
 # session to the next. One CPU also leaves the other to whatever else the machine runs.
-export BENCH_ELAPSED=$((SECONDS - started))
+export BENCH_ELAPSED=$((SECONDS - started)) BENCH_ONLY="$only" BENCH_UPDATER_BEFORE
 pin=()
 [[ "${BENCH_CPUS:-0}" == all ]] || pin=(taskset -c "${BENCH_CPUS:-0}")
 if [[ -n "${DISPLAY:-}" ]]; then
@@ -183,7 +210,12 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf (a / b < 0.1 ? "%.2
 echo
 echo "== Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')," \
     "$(awk '/MemTotal/ { printf "%.1f GB RAM", $2 / 1048576 }' /proc/meminfo), kernel $(uname -r), $(wine --version)"
+objdump=i686-w64-mingw32-objdump
+[[ "$TERVAN_WINDOWS_PRESET" == windows-x64 ]] && objdump=x86_64-w64-mingw32-objdump
+echo "== Windows programs: preset $TERVAN_WINDOWS_PRESET ($("$objdump" -f "$updater_exe" |
+    sed -n 's/.*file format //p')), ${TERVAN_WINDOWS_BUILD#"$repo"/}"
 
+if [[ "$only" != startup ]]; then
 echo
 echo "== 1. Version reading (warm cache; per call: open, read the version, close; median of 7 runs)"
 printf '   small.exe %s bytes; large.exe %s bytes, resources at offset %s\n' \
@@ -231,27 +263,36 @@ printf '%-40s %9.3f %11s   %s\n' "ReplaceFileAllOrNothing, native" "${rep[native
 printf '%-40s %9.3f %11s   %s\n' "ReplaceFileAllOrNothing, Wine" "${rep[wine]}" \
     "$(ratio "${rep[wine]}" "${rep[cp]}")" "$samples_wine"
 echo "   goal: 1.20 x cp+sync or less"
+fi
 
 echo
 echo "== 3. Start-up under Wine (process start until the access screen is visible, its entry"
 echo "   focused and answering; $rounds_start runs each, order rotated; medians. 'minimal + Common Controls 6' is the"
 echo "   minimal program with the updater's manifest and InitCommonControlsEx)"
-printf '%-34s %8s %10s %12s   %s\n' "" "ms" "x minimal" "peak WS KiB" "runs (ms)"
+printf '%-34s %8s %10s %8s %12s   %s\n' "" "ms" "x minimal" "min ms" "peak WS KiB" "runs (ms)"
 row3() { # title, key
-    printf '%-34s %8.1f %10s %12.0f   %s\n' "$1" "$(get "start_${2}_ms")" \
-        "$(ratio "$(get "start_${2}_ms")" "$(get start_minimal_ms)")" \
+    printf '%-34s %8.1f %10s %8.1f %12.0f   %s\n' "$1" "$(get "start_${2}_ms")" \
+        "$(ratio "$(get "start_${2}_ms")" "$(get start_minimal_ms)")" "$(get "start_${2}_ms_min")" \
         "$(get "start_${2}_peak_kib")" "$(get "start_${2}_ms_samples")"
 }
 row3 "minimal window program" minimal
 row3 "minimal + Common Controls 6" minimal_cc
 row3 "tervan58-updater.exe" updater
-echo "   goal: 1.15 x the minimal program or less"
+[[ -n "$updater_before" ]] && row3 "BENCH_UPDATER_BEFORE" updater_before
+goal3() { # title, key: its median and fastest run against those of the yardstick
+    printf '%s %s (fastest runs: %s)' "$1" \
+        "$(ratio "$(get "start_${2}_ms")" "$(get start_minimal_cc_ms)")" \
+        "$(ratio "$(get "start_${2}_ms_min")" "$(get start_minimal_cc_ms_min)")"
+}
+printf '   goal: 1.10 x minimal + Common Controls 6 or less; %s' "$(goal3 tervan58-updater.exe updater)"
+[[ -n "$updater_before" ]] && printf '; %s' "$(goal3 BENCH_UPDATER_BEFORE updater_before)"
+echo
 
 echo
 echo "== 4. The exe"
-for exe in "$updater_exe" "$minimal_exe" "$minimal_cc_exe"; do
+for exe in "$updater_exe" "$minimal_exe" "$minimal_cc_exe" ${updater_before:+"$updater_before"}; do
     printf '%s: %s bytes; imports: %s\n' "${exe#"$repo"/}" "$(stat -c %s "$exe")" \
-        "$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | paste -sd' ')"
+        "$("$objdump" -p "$exe" | awk '/DLL Name:/ { print $3 }' | paste -sd' ')"
 done
 echo
 phase "done"

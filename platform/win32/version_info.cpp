@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/system_library.hpp"
 #include "platform/win32/win32_file_system.hpp"
 
 namespace tervan {
@@ -13,12 +14,33 @@ namespace {
 constexpr DWORD kSmallestBlock = 6 + 2 + sizeof(VS_FIXEDFILEINFO);
 constexpr DWORD kLargestBlock = 1 << 20;
 
+// version.dll is no KnownDLL: linked in, it would be taken from the program's folder
+// before wWinMain runs.
+struct VersionApi {
+    decltype(GetFileVersionInfoSizeW)* size = nullptr;
+    decltype(GetFileVersionInfoW)* read = nullptr;
+    decltype(VerQueryValueW)* query = nullptr;
+};
+
+const VersionApi& Api() {
+    static const VersionApi api = [] {
+        const HMODULE module = LoadSystemLibrary(L"version.dll");
+        return VersionApi{
+            ProcedureOf<decltype(GetFileVersionInfoSizeW)>(module, "GetFileVersionInfoSizeW"),
+            ProcedureOf<decltype(GetFileVersionInfoW)>(module, "GetFileVersionInfoW"),
+            ProcedureOf<decltype(VerQueryValueW)>(module, "VerQueryValueW")};
+    }();
+    return api;
+}
+
 } // namespace
 
 std::optional<FixedFileVersion> QueryFixedVersion(void* block, std::size_t size) {
+    const auto query = Api().query;
+    if (!query) return std::nullopt;
     void* root = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block, L"\\", &root, &length) || root == nullptr) return std::nullopt;
+    if (!query(block, L"\\", &root, &length) || root == nullptr) return std::nullopt;
     if (length < sizeof(VS_FIXEDFILEINFO)) return std::nullopt;
     // A damaged resource can make VerQueryValueW point anywhere; only trust an
     // answer that lies inside the block we own.
@@ -32,9 +54,11 @@ std::optional<FixedFileVersion> QueryFixedVersion(void* block, std::size_t size)
 }
 
 std::string FileVersionText(const std::string& path) {
+    const VersionApi& api = Api();
+    if (!api.size || !api.read) return {};
     const std::wstring file = Win32Path(path);
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    const DWORD size = api.size(file.c_str(), &ignored);
     // A block too small for a header, a key and the fixed information, or far larger
     // than a 16-bit block length allows (the API asks for about twice the resource), comes
     // from a damaged resource: VerQueryValueW would read past such a buffer, and Wine's
@@ -43,7 +67,7 @@ std::string FileVersionText(const std::string& path) {
     // One zeroed byte more than asked for, so that a string at the very end of a
     // resource without its terminating NUL still ends inside the buffer.
     std::vector<unsigned char> block(static_cast<std::size_t>(size) + 1, 0);
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, block.data())) return {};
+    if (!api.read(file.c_str(), 0, size, block.data())) return {};
     const auto version = QueryFixedVersion(block.data(), size);
     return version ? VersionText(*version) : std::string();
 }

@@ -1,4 +1,5 @@
-// Version resources through the Windows version API (version.dll).
+// Version resources through the Windows version API (version.dll from the system
+// folder; without it every version text is empty).
 #pragma once
 
 #include <cstddef>

@@ -67,6 +67,38 @@ TEST_F(UpdateWindowTest, NewerDownloadReplacesTheInstalledFileAndEnds) {
     EXPECT_EQ(Contents(download), download_before);
 }
 
+// A browser saves whatever it downloads into the same folder, a version.dll too.
+// Windows looks there first for any DLL that is not a KnownDLL; the updater must read
+// versions through the system's own version.dll all the same. (Wine's user32 links
+// version.dll, so the look-alike may be loaded anyway, marking itself; what counts is
+// that the program does not use it.)
+TEST_F(UpdateWindowTest, VersionDllInTheDownloadFolderIsNotUsed) {
+    const std::string updater = BuiltUpdater();
+    const std::string planted =
+        updater.substr(0, updater.find_last_of("/\\")) + "\\planted\\version.dll";
+    box.put_tervan58(install, {1, 0, 0, 1}, 1);
+    const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
+    ASSERT_TRUE(CopyFileW(Wide(planted).c_str(), Wide(download + "\\version.dll").c_str(), FALSE))
+        << "no look-alike at " << planted;
+    ASSERT_TRUE(setting.set_text(install));
+    // Without this Wine always takes its own version.dll; with it Wine, like Windows,
+    // takes the one beside the exe. (Wine reads WINEDLLOVERRIDES only from the Unix
+    // side, so a child started from here would not see it; this key it reads.)
+    const RegistryValue native_first(
+        HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tervan58-updater.exe\\DllOverrides",
+        L"version");
+    ASSERT_TRUE(native_first.set_text("native,builtin"));
+    auto run = start_from(download);
+    ASSERT_TRUE(run->open_update_window());
+    EXPECT_TRUE(SameText(run->update.text(ids::kInstalledVersion), L"Ver.1.0.0.1"));
+
+    // The update goes ahead only when both versions were read.
+    ASSERT_TRUE(run->update.click(ids::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kSuccess, expected::kUpdateTitle));
+    ASSERT_TRUE(run->exits(0));
+    EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
+}
+
 // A run that was cut off (power failure, killed) may have left its temporary copy.
 TEST_F(UpdateWindowTest, LeftoverOfAnInterruptedUpdateIsCleanedUp) {
     box.put_tervan58(install, {1, 0, 0, 1}, 1);

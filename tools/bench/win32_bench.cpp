@@ -6,11 +6,13 @@
 //   tervan58-bench-win32 version-once portable|api FILE
 //   tervan58-bench-win32 version-parts FILE
 //   tervan58-bench-win32 replace KEY SOURCE DESTINATION
-//   tervan58-bench-win32 startup ROUNDS UPDATER_EXE MINIMAL_EXE [MINIMAL_EXE_WITH_COMCTL32]
+//   tervan58-bench-win32 startup ROUNDS UPDATER_EXE MINIMAL_EXE [MINIMAL_EXE_WITH_COMCTL32
+//                                [EARLIER_UPDATER_EXE]]
 #include <windows.h>
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -225,6 +227,10 @@ int Startup(int rounds, const std::vector<std::wstring>& exes) {
         {"minimal", exes[1], L"Tervan58BenchMinimal", L""},
     };
     if (exes.size() > 2) targets.push_back({"minimal_cc", exes[2], L"Tervan58BenchMinimal", L""});
+    // Another build of the updater, to compare a change in the same session.
+    if (exes.size() > 3)
+        targets.push_back(
+            {"updater_before", exes[3], targets[0].window_class, targets[0].title_prefix});
     std::vector<std::vector<double>> ms(targets.size()), peak(targets.size());
     // One start of each first, not counted: the first start after a build reads the exe
     // and its DLLs from the disk.
@@ -241,6 +247,8 @@ int Startup(int rounds, const std::vector<std::wstring>& exes) {
     }
     for (std::size_t k = 0; k < targets.size(); ++k) {
         Put("start_" + targets[k].key + "_ms", Median(ms[k]));
+        // The fastest run: on a machine shared with other work, the least disturbed one.
+        Put("start_" + targets[k].key + "_ms_min", *std::min_element(ms[k].begin(), ms[k].end()));
         Put("start_" + targets[k].key + "_ms_samples", Samples(ms[k]));
         Put("start_" + targets[k].key + "_peak_kib", Median(peak[k]));
     }
@@ -262,7 +270,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == "version-once" && args.size() == 3) return VersionOnce(args[1], args[2]);
     if (command == "version-parts" && args.size() == 2) return VersionParts(args[1]);
     if (command == "replace" && args.size() == 4) return Replace(args[1], args[2], args[3]);
-    if (command == "startup" && (args.size() == 4 || args.size() == 5))
+    if (command == "startup" && args.size() >= 4 && args.size() <= 6)
         return Startup(std::stoi(args[1]), std::vector<std::wstring>(argv + 3, argv + argc));
     std::fprintf(stderr, "usage: see the comment at the top of tools/bench/win32_bench.cpp\n");
     return 2;

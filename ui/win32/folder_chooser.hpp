@@ -10,7 +10,8 @@ namespace tervan {
 inline constexpr const char* kFolderChooserTitle = "「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
 
 // The chosen folder's path, or empty text when the user cancels. The browser is
-// modal to `owner`. COM must be initialised on this thread.
+// modal to `owner`. The first call starts COM on the calling thread, which stays
+// initialised; it is also empty when the shell cannot be loaded.
 std::string PickFolder(HWND owner);
 
 } // namespace tervan

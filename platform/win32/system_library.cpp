@@ -1,0 +1,34 @@
+#include "platform/win32/system_library.hpp"
+
+#include <string>
+
+namespace tervan {
+
+void LimitDllSearchToSystemFolder() {
+    // Windows 7 and Vista have it only with KB2533623, hence looked up. kernel32 is in
+    // every process, so GetModuleHandleW loads nothing.
+    const auto set_default = ProcedureOf<decltype(SetDefaultDllDirectories)>(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (set_default && set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    // Without it the program's folder stays in the search; this at least drops the
+    // current folder.
+    SetDllDirectoryW(L"");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    std::wstring path(MAX_PATH, L'\0');
+    UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (length >= path.size()) {
+        path.resize(length);
+        length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    }
+    if (length == 0 || length >= path.size()) return nullptr;
+    path.resize(length);
+    path += L'\\';
+    path += name;
+    // With a full path, the altered search looks for the DLL's own imports in its
+    // folder first, also where SetDefaultDllDirectories is missing.
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+} // namespace tervan

@@ -1,0 +1,27 @@
+// DLLs that are not KnownDLLs are never found through the search order, whose first
+// stop is the program's own folder: that is the download folder, where a browser may
+// have saved anything named version.dll or shell32.dll.
+#pragma once
+
+#include <windows.h>
+
+namespace tervan {
+
+// Narrows the process's DLL search to the system folder, for the DLLs that system
+// DLLs themselves load later (uxtheme, dwmapi, ...). Must come before anything that
+// may load a DLL.
+void LimitDllSearchToSystemFolder();
+
+// The DLL of that file name from the system folder, loaded by its full path; nullptr
+// when it cannot be loaded. Never unloaded.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// The exported function `name` of `module` as a pointer of type `Function`; nullptr
+// when the module is missing or does not export it.
+template <typename Function> Function* ProcedureOf(HMODULE module, const char* name) {
+    if (module == nullptr) return nullptr;
+    // Through void*: a cast between unrelated function pointer types draws a warning.
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+} // namespace tervan
