@@ -11,14 +11,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The Windows build this Linux can run (wine-env.sh): the 32-bit program where 32-bit Wine
+# runs, its 64-bit build otherwise.
+source scripts/wine-env.sh
 repo="$PWD"
 bench="$repo/build/bench"
 native_build="$repo/build/bench-linux"
 native="$native_build/tools/bench/tervan58-bench-native"
-win_bench="$repo/build/windows/bench/tervan58-bench-win32.exe"
-minimal_exe="$repo/build/windows/bench/tervan58-bench-minimal.exe"
-minimal_cc_exe="$repo/build/windows/bench/tervan58-bench-minimal-cc.exe"
-updater_exe="$repo/build/windows/tervan58-updater.exe"
+win_bench="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-win32.exe"
+minimal_exe="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-minimal.exe"
+minimal_cc_exe="$TERVAN_WINDOWS_BUILD/bench/tervan58-bench-minimal-cc.exe"
+updater_exe="$TERVAN_WINDOWS_BUILD/tervan58-updater.exe"
 results="$bench/results.txt"
 wine_log="$bench/wine.log"
 rounds_replace=9
@@ -113,7 +116,6 @@ measure() {
 
 if [[ "${1:-}" == --measure ]]; then
     started="${BENCH_ELAPSED:-0}" # seconds the caller had taken before this shell began
-    source scripts/wine-env.sh
     export WINEPREFIX="$bench/wineprefix"
     measure
     exit 0
@@ -130,7 +132,6 @@ if ! command -v strace >/dev/null; then
     "${as_root[@]}" apt-get update
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends strace
 fi
-source scripts/wine-env.sh
 export WINEPREFIX="$bench/wineprefix"
 mkdir -p "$bench"
 
@@ -141,8 +142,8 @@ prefix_job=$!
 cmake -S . -B "$native_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
 cmake --build "$native_build" --target tervan58-bench-native | tail -n 1
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target tervan58-updater tervan58-bench-win32 \
+cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater tervan58-bench-win32 \
     tervan58-bench-minimal tervan58-bench-minimal-cc | tail -n 1
 phase "built"
 
@@ -249,9 +250,11 @@ echo "   goal: 1.15 x the minimal program or less"
 
 echo
 echo "== 4. The exe"
+objdump=i686-w64-mingw32-objdump
+[[ "$TERVAN_WINDOWS_PRESET" == windows-x64 ]] && objdump=x86_64-w64-mingw32-objdump
 for exe in "$updater_exe" "$minimal_exe" "$minimal_cc_exe"; do
     printf '%s: %s bytes; imports: %s\n' "${exe#"$repo"/}" "$(stat -c %s "$exe")" \
-        "$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | paste -sd' ')"
+        "$("$objdump" -p "$exe" | awk '/DLL Name:/ { print $3 }' | paste -sd' ')"
 done
 echo
 phase "done"
