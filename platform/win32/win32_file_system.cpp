@@ -96,6 +96,20 @@ public:
 
     bool flush() override { return FlushFileBuffers(handle_) != 0; }
 
+    // 100-nanosecond intervals since 1601, as FILETIME counts them.
+    std::optional<std::int64_t> last_write_time() override {
+        FILETIME time;
+        if (!GetFileTime(handle_, nullptr, nullptr, &time)) return std::nullopt;
+        return static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 |
+                                         time.dwLowDateTime);
+    }
+
+    void set_last_write_time(std::int64_t value) override {
+        const auto bits = static_cast<std::uint64_t>(value);
+        const FILETIME time{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+        SetFileTime(handle_, nullptr, nullptr, &time);
+    }
+
 private:
     HANDLE handle_;
     std::uint64_t end_;
