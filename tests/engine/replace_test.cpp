@@ -3,7 +3,6 @@
 // ones, and no temporary file is left.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
@@ -24,8 +23,7 @@ enum class Fault {
     ShortWrite,
     Flush,
     Rename,
-    SourceChanges,
-    Trickle, // not a fault: the download comes in odd-sized pieces
+    SourceChanges
 };
 
 // Passes everything to the real file system, except that it fails at one chosen step.
@@ -64,8 +62,6 @@ private:
                 bytes[bytes.size() / 2] ^= 1;
                 WriteFile(ToPosixPath(path_), bytes);
             }
-            if (fs_.fault_ == Fault::Trickle && !is_temp(path_))
-                size = std::min<std::size_t>(size, 999);
             return inner_->read_at(offset, buffer, size);
         }
         bool write(const void* data, std::size_t size) override {
@@ -76,8 +72,6 @@ private:
             return inner_->write(data, size);
         }
         bool flush() override { return fs_.fault_ != Fault::Flush && inner_->flush(); }
-        std::optional<std::int64_t> last_write_time() override { return inner_->last_write_time(); }
-        void set_last_write_time(std::int64_t time) override { inner_->set_last_write_time(time); }
 
     private:
         std::unique_ptr<File> inner_;
@@ -130,14 +124,6 @@ TEST_F(ReplaceTest, ReplacesWithExactlyTheNewBytesAndTheirTime) {
     EXPECT_BYTES(source, new_bytes);
     EXPECT_EQ(files_in_folder(), 2u);
     EXPECT_TRUE(std::filesystem::last_write_time(destination) == made);
-}
-
-// The check digests the download as it comes and the copy as it is read back, in
-// pieces that do not line up.
-TEST_F(ReplaceTest, DownloadReadInOddPiecesIsCopiedExactly) {
-    FaultyFileSystem fs(Fault::Trickle);
-    ASSERT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
-    EXPECT_BYTES(destination, new_bytes);
 }
 
 TEST_F(ReplaceTest, CreatesTheInstalledFileWhenThereIsNone) {

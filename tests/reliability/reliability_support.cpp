@@ -90,8 +90,6 @@ public:
     }
     bool write(const void* data, std::size_t size) override { return inner_->write(data, size); }
     bool flush() override { return inner_->flush(); }
-    std::optional<std::int64_t> last_write_time() override { return inner_->last_write_time(); }
-    void set_last_write_time(std::int64_t time) override { inner_->set_last_write_time(time); }
 
 private:
     std::unique_ptr<File> inner_;
