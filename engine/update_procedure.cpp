@@ -89,8 +89,8 @@ bool WriteCheckedCopy(FileSystem& fs, const std::string& source, const std::stri
     if (!out->flush()) return false;
     // Read both files back and compare them. The copy is read from the system's cache
     // as a rule, not from the disk: this catches a write that reported success but came
-    // back short or changed, a read that brought wrong bytes, and a download changed
-    // while it was copied, and trusts the disk to keep what the flush handed it.
+    // back short or changed, a read that brought wrong bytes, and a download changed in
+    // a part already copied, and trusts the disk to keep what the flush handed it.
     return SameBytes(*in, *out, static_cast<std::uint64_t>(size), buffer, check);
 }
 
