@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tervan {
@@ -18,8 +19,15 @@ public:
     virtual std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t size) = 0;
     // Appends all `size` bytes; false when fewer were written, whatever the reason.
     virtual bool write(const void* data, std::size_t size) = 0;
-    // Forces written data out to the disk.
+    // Asks the system to write what it caches of the file to the disk, file data and
+    // the file's own metadata; true when the system reports that done. It says nothing
+    // of the folder entry that names the file.
     virtual bool flush() = 0;
+    // The time of the last write, as a count in the platform's own unit, meant only
+    // for set_last_write_time on a file of the same file system; nullopt when unknown.
+    virtual std::optional<std::int64_t> last_write_time() { return std::nullopt; }
+    // Takes such a time as the file's last write time, to keep after it is closed.
+    virtual void set_last_write_time(std::int64_t) {}
 };
 
 // Paths are UTF-8 text in the program's own form: folders joined by "\".

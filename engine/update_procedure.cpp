@@ -83,9 +83,14 @@ bool WriteCheckedCopy(FileSystem& fs, const std::string& source, const std::stri
     std::vector<char> buffer(kChunk), check(kChunk);
     const std::int64_t size = CopyAll(*in, *out, buffer);
     if (size < 0) return false;
+    // As a copy would: the installed file shows when the download was made, not when it
+    // was installed. The time only; attributes such as read-only are not carried.
+    if (const auto written_at = in->last_write_time()) out->set_last_write_time(*written_at);
     if (!out->flush()) return false;
-    // Read back what the disk holds: a write that reported success but came back
-    // short, or a source that changed while it was copied, shows up here.
+    // Read both files back and compare them. The copy is read from the system's cache
+    // as a rule, not from the disk: this catches a write that reported success but came
+    // back short or changed, a read that brought wrong bytes, and a download changed in
+    // a part already copied, and trusts the disk to keep what the flush handed it.
     return SameBytes(*in, *out, static_cast<std::uint64_t>(size), buffer, check);
 }
 

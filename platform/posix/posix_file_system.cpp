@@ -17,6 +17,8 @@ std::string ToPosixPath(const std::string& path) {
 namespace {
 
 class PosixFile : public File {
+    static constexpr std::int64_t kNanoseconds = 1'000'000'000;
+
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override { ::close(fd_); }
@@ -44,6 +46,24 @@ public:
     }
 
     bool flush() override { return ::fsync(fd_) == 0; }
+
+    // Nanoseconds since 1970.
+    std::optional<std::int64_t> last_write_time() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return std::nullopt;
+        return std::int64_t{st.st_mtim.tv_sec} * kNanoseconds + st.st_mtim.tv_nsec;
+    }
+
+    void set_last_write_time(std::int64_t time) override {
+        std::int64_t seconds = time / kNanoseconds, rest = time % kNanoseconds;
+        if (rest < 0) { // before 1970
+            rest += kNanoseconds;
+            --seconds;
+        }
+        const timespec times[2] = {{0, UTIME_OMIT},
+                                   {static_cast<time_t>(seconds), static_cast<long>(rest)}};
+        ::futimens(fd_, times);
+    }
 
 private:
     int fd_;

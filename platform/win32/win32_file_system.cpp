@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "engine/file_version.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
@@ -94,6 +96,20 @@ public:
 
     bool flush() override { return FlushFileBuffers(handle_) != 0; }
 
+    // 100-nanosecond intervals since 1601, as FILETIME counts them.
+    std::optional<std::int64_t> last_write_time() override {
+        FILETIME time;
+        if (!GetFileTime(handle_, nullptr, nullptr, &time)) return std::nullopt;
+        return static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 |
+                                         time.dwLowDateTime);
+    }
+
+    void set_last_write_time(std::int64_t value) override {
+        const auto bits = static_cast<std::uint64_t>(value);
+        const FILETIME time{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+        SetFileTime(handle_, nullptr, nullptr, &time);
+    }
+
 private:
     HANDLE handle_;
     std::uint64_t end_;
@@ -106,6 +122,30 @@ bool IsRegularDiskFile(HANDLE handle) {
     return GetFileType(handle) == FILE_TYPE_DISK &&
            GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof info) &&
            !info.Directory;
+}
+
+// Virus scanners and the search indexer open a file for a moment just after it was
+// written, read or renamed, and meanwhile creating, renaming or deleting it fails with
+// one of these errors although nothing is wrong. A lock that lasts (a running
+// Tervan58) fails the same way, so the waiting is bounded.
+bool MayBeBusy(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+constexpr DWORD kFirstWaitMs = 5;
+constexpr DWORD kLongestWaitMs = 2000; // in all
+
+// Makes `attempt` again while it fails as if busy, after waits doubling from 5 ms,
+// until 2 s have passed. GetLastError() then tells the last attempt's error.
+template <typename Attempt> bool RetriedWhileBusy(Attempt attempt) {
+    DWORD waited = 0;
+    for (DWORD wait = kFirstWaitMs;; wait *= 2) {
+        if (attempt()) return true;
+        if (!MayBeBusy(GetLastError()) || waited >= kLongestWaitMs) return false;
+        wait = std::min(wait, kLongestWaitMs - waited);
+        Sleep(wait);
+        waited += wait;
+    }
 }
 
 } // namespace
@@ -124,27 +164,46 @@ std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
 }
 
 std::unique_ptr<File> Win32FileSystem::create_new(const std::string& path) {
+    const std::wstring name = Win32Path(path);
+    HANDLE handle = INVALID_HANDLE_VALUE;
     // No sharing: nobody else has any business with a file that is still being written.
-    const HANDLE handle = CreateFileW(Win32Path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    // A leftover of that name that was just deleted while a scanner had it open stays
+    // in the way, refusing access, until the scanner lets go.
+    const bool created = RetriedWhileBusy([&] {
+        handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    if (!created) return nullptr;
     return std::make_unique<Win32File>(handle, 0);
 }
 
 bool Win32FileSystem::rename_replace(const std::string& from, const std::string& to) {
     const std::wstring target = Win32Path(to);
     // Windows refuses to replace a read-only file, Wine's MoveFileExW replaces it:
-    // checking first gives the Windows answer on both.
+    // checking first gives the Windows answer on both. A folder refuses too, for good.
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return false;
-    return MoveFileExW(Win32Path(from).c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::wstring source = Win32Path(from);
+    // Within one volume this only changes folder entries; the file system logs the
+    // change, but it may reach the disk after the call returns. MOVEFILE_WRITE_THROUGH
+    // waits only for a move that copies to another volume.
+    return RetriedWhileBusy([&] {
+        return MoveFileExW(source.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
     const std::wstring target = Win32Path(path);
-    if (DeleteFileW(target.c_str())) return true;
+    // A read-only file or a folder refuses access for good: no use waiting for it.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool lasting = attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    const auto attempt = [&] { return DeleteFileW(target.c_str()) != 0; };
+    if (lasting ? attempt() : RetriedWhileBusy(attempt)) return true;
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;

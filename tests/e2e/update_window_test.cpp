@@ -470,5 +470,25 @@ TEST_F(UpdateWindowTest, CloseBoxEndsTheProgram) {
     EXPECT_EQ(Contents(install), install_before);
 }
 
+// ---------------------------------------------------------------------------
+// A virus scanner looks at the installed file for a moment, without letting anyone
+// delete it, just as the update renames over it: the update waits and succeeds.
+TEST_F(UpdateWindowTest, InstalledFileHeldForAMomentIsWaitedFor) {
+    box.put_tervan58(install, {1, 0, 0, 1}, 1);
+    const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
+    ASSERT_TRUE(setting.set_text(install));
+    auto run = start_from(download);
+    ASSERT_TRUE(run->open_update_window());
+    {
+        testing::HeldFile held(install + "\\tervan58.exe", FILE_SHARE_READ);
+        ASSERT_TRUE(held.holding());
+        ASSERT_TRUE(run->update.click(ids::kStart));
+        Sleep(700);
+    }
+    ASSERT_TRUE(run->answer_message(expected::kSuccess, expected::kUpdateTitle));
+    ASSERT_TRUE(run->exits(0));
+    EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
+}
+
 } // namespace
 } // namespace tervan::e2e

@@ -3,6 +3,7 @@
 // ones, and no temporary file is left.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -114,12 +115,15 @@ struct ReplaceTest : ::testing::Test {
     }
 };
 
-TEST_F(ReplaceTest, ReplacesWithExactlyTheNewBytes) {
+TEST_F(ReplaceTest, ReplacesWithExactlyTheNewBytesAndTheirTime) {
+    const auto made = std::filesystem::last_write_time(source) - std::chrono::hours(24 * 400);
+    std::filesystem::last_write_time(source, made);
     PosixFileSystem fs;
     ASSERT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
     EXPECT_BYTES(destination, new_bytes);
     EXPECT_BYTES(source, new_bytes);
     EXPECT_EQ(files_in_folder(), 2u);
+    EXPECT_TRUE(std::filesystem::last_write_time(destination) == made);
 }
 
 TEST_F(ReplaceTest, CreatesTheInstalledFileWhenThereIsNone) {

@@ -33,7 +33,9 @@ struct Real {
 bool Hit(Call call) {
     if (!g_state.armed) return false;
     const unsigned n = ++g_state.counts[static_cast<int>(call)];
-    if (!g_state.fault || g_state.fault->call != call || g_state.fault->nth != n) return false;
+    const Fault* fault = g_state.fault ? &*g_state.fault : nullptr;
+    if (!fault || fault->call != call || n < fault->nth || n - fault->nth >= fault->calls)
+        return false;
     g_state.fired = true;
     return true;
 }
@@ -280,8 +282,11 @@ const char* EffectName(Effect effect) {
 }
 
 std::string Describe(const Fault& fault) {
-    std::string text = std::string(CallName(fault.call)) + " call " + std::to_string(fault.nth) +
-                       " " + EffectName(fault.effect);
+    std::string text = std::string(CallName(fault.call)) + " call " + std::to_string(fault.nth);
+    if (fault.calls == kLasting) text += " and every later one";
+    if (fault.calls > 1 && fault.calls != kLasting)
+        text += " and the next " + std::to_string(fault.calls - 1);
+    text += std::string(" ") + EffectName(fault.effect);
     if (fault.effect == Effect::Fail || fault.effect == Effect::DoneButFailed)
         text += " (error " + std::to_string(fault.error) + ")";
     return text;

@@ -40,11 +40,16 @@ enum class Effect {
 };
 const char* EffectName(Effect effect);
 
+inline constexpr unsigned kLasting = ~0u;
+
 struct Fault {
     Call call;
     Effect effect;
     DWORD error;  // for the effects that report failure
     unsigned nth; // the nth call to that function while armed, from 1
+    // How many calls in a row from the nth on, as a lock that is let go after a few
+    // tries, or kLasting: every call from the nth on, as a lock held for good.
+    unsigned calls = 1;
 };
 std::string Describe(const Fault& fault);
 

@@ -167,6 +167,7 @@ struct FaultKind {
     DWORD error;
     // During the replacement; before it (reading versions) any outcome may follow.
     Expect during;
+    unsigned calls = 1; // see Fault
 };
 
 void PrintTo(const FaultKind& kind, std::ostream* out) {
@@ -243,7 +244,7 @@ TEST_P(SystemCallFaultTest, InstalledFileIsWholeAndTheMessageIsTrue) {
     unsigned during_runs = 0;
     for (const unsigned n : calls) {
         Restore();
-        const Fault fault{kind.call, kind.effect, kind.error, n};
+        const Fault fault{kind.call, kind.effect, kind.error, n, kind.calls};
         SCOPED_TRACE(Describe(fault));
         faults.arm(fault);
         const RecordingView view = Click();
@@ -289,9 +290,11 @@ TEST_P(SystemCallFaultTest, InstalledFileIsWholeAndTheMessageIsTrue) {
 INSTANTIATE_TEST_SUITE_P(
     Calls, SystemCallFaultTest,
     ::testing::Values(
-        FaultKind{"OpenDenied", Call::CreateFileW, Effect::Fail, ERROR_ACCESS_DENIED, Expect::Fail},
+        // A lock that lasts: one that is let go soon is waited out (BriefLocksAreWaitedOut).
+        FaultKind{"OpenDenied", Call::CreateFileW, Effect::Fail, ERROR_ACCESS_DENIED, Expect::Fail,
+                  kLasting},
         FaultKind{"OpenSharingViolation", Call::CreateFileW, Effect::Fail, ERROR_SHARING_VIOLATION,
-                  Expect::Fail},
+                  Expect::Fail, kLasting},
         FaultKind{"CreateDiskFull", Call::CreateFileW, Effect::Fail, ERROR_DISK_FULL, Expect::Fail},
         FaultKind{"ReadDeviceError", Call::ReadFile, Effect::Fail, ERROR_IO_DEVICE, Expect::Fail},
         FaultKind{"ReadLockViolation", Call::ReadFile, Effect::Fail, ERROR_LOCK_VIOLATION,
@@ -308,9 +311,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultKind{"FlushFails", Call::FlushFileBuffers, Effect::Fail, ERROR_IO_DEVICE,
                   Expect::Fail},
         FaultKind{"RenameDenied", Call::MoveFileExW, Effect::Fail, ERROR_ACCESS_DENIED,
-                  Expect::Fail},
+                  Expect::Fail, kLasting},
         FaultKind{"RenameSharingViolation", Call::MoveFileExW, Effect::Fail,
-                  ERROR_SHARING_VIOLATION, Expect::Fail},
+                  ERROR_SHARING_VIOLATION, Expect::Fail, kLasting},
         FaultKind{"RenameDoneButReportedFailed", Call::MoveFileExW, Effect::DoneButFailed,
                   ERROR_NETNAME_DELETED, Expect::Fail},
         FaultKind{"DeleteDenied", Call::DeleteFileW, Effect::Fail, ERROR_ACCESS_DENIED,
@@ -598,6 +601,46 @@ INSTANTIATE_TEST_SUITE_P(Downloads, SmallVolumeTest,
                          ::testing::Values(TooBig{"LargerThanTheVolume", 2 << 20},
                                            TooBig{"FitsOnlyWithoutTheOld", 900 << 10}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// A virus scanner or the search indexer holds a file for a moment, just as the
+// replacement removes a leftover, creates its temporary file or renames it into
+// place: refused three times, then allowed. The update waits it out.
+
+TEST_F(ReplacementTest, BriefLocksAreWaitedOut) {
+    KernelFaults faults;
+    MarkingFileSystem marking(fs, faults);
+    faults.arm();
+    ASSERT_EQ(OutcomeOf(Click(marking)), Outcome::Success);
+    faults.disarm();
+    struct Lock {
+        const char* step;
+        Call call;
+        unsigned nth;
+        DWORD error;
+    };
+    const Lock locks[] = {
+        {"removing the leftover", Call::DeleteFileW, marking.before(Call::DeleteFileW) + 1,
+         ERROR_SHARING_VIOLATION},
+        // After the download's open.
+        {"creating the temporary file", Call::CreateFileW, marking.before(Call::CreateFileW) + 2,
+         ERROR_ACCESS_DENIED},
+        {"renaming", Call::MoveFileExW, marking.before(Call::MoveFileExW) + 1,
+         ERROR_SHARING_VIOLATION},
+    };
+    for (const Lock& lock : locks) {
+        const Fault fault{lock.call, Effect::Fail, lock.error, lock.nth, 3};
+        SCOPED_TRACE(std::string(lock.step) + ": " + Describe(fault));
+        Restore();
+        ASSERT_TRUE(PutBytes(temp, "half a copy"));
+        faults.arm(fault);
+        const RecordingView view = Click();
+        faults.disarm();
+        EXPECT_GT(faults.count(lock.call), lock.nth + 2) << "the fault did not run its course";
+        EXPECT_EQ(OutcomeOf(view), Outcome::Success) << view.transcript();
+        EXPECT_TRUE(Consistent(view));
+    }
+}
 
 } // namespace
 } // namespace tervan::reliability

@@ -119,9 +119,26 @@ protected:
     }
 };
 
-TEST_F(ReplaceTest, NewerFileTakesThePlaceOfTheOld) {
+// The last-write time of a file, or of a file given `time` first; 0 when it cannot.
+ULONGLONG WriteTime(const std::string& path, const FILETIME* time = nullptr) {
+    const HANDLE file =
+        CreateFileW(testing::Literal(path).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME now{};
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    (!time || SetFileTime(file, nullptr, nullptr, time)) &&
+                    GetFileTime(file, nullptr, nullptr, &now);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return ok ? ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart : 0;
+}
+
+TEST_F(ReplaceTest, NewerFileTakesThePlaceOfTheOldWithItsWriteTime) {
+    const FILETIME made_long_ago{0x12345678, 0x01C08000};
+    const ULONGLONG made = WriteTime(source, &made_long_ago);
+    ASSERT_NE(made, 0u);
     EXPECT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
     ExpectReplaced();
+    EXPECT_EQ(WriteTime(destination), made);
 }
 
 TEST_F(ReplaceTest, MissingDestinationFileIsCreatedAndLeftoverTempIsCleared) {
