@@ -15,7 +15,8 @@ void AnswerSentMessagesFirst() {
     constexpr ULONGLONG kMostMs = 200;
     const ULONGLONG until = GetTickCount64() + kMostMs;
     while (GetTickCount64() < until &&
-           MsgWaitForMultipleObjectsEx(0, nullptr, kQuietMs, QS_SENDMESSAGE, 0) == WAIT_OBJECT_0) {
+           MsgWaitForMultipleObjectsEx(0, nullptr, kQuietMs, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE) ==
+               WAIT_OBJECT_0) {
         // Answers what was sent and leaves posted messages queued.
         MSG ignored;
         PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
