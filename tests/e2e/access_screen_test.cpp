@@ -79,14 +79,12 @@ TEST_P(AcceptedSpellingTest, OpensTheUpdateWindow) {
     EXPECT_TRUE(SameText(run->update.title(), expected::UpdateWindowTitle()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, AcceptedSpellingTest,
-    ::testing::Values(Entry{"Plain", L"503816"}, Entry{"BlanksAround", L"  503816 "},
-                      Entry{"BlanksInside", L"50 38 16"}, Entry{"TrailingLetters", L"503816abc"},
-                      Entry{"TrailingZeros", L"503816.00"}, Entry{"Exponent", L"5.03816E5"},
-                      Entry{"Hex", L"&H7B008"}, Entry{"LowerCaseHex", L"&h7b008"},
-                      Entry{"Octal", L"&O1730010"}),
-    EntryName);
+// Only the wiring: the engine's own suite reads every spelling. The entry is
+// passed whole, blanks and all.
+INSTANTIATE_TEST_SUITE_P(Entries, AcceptedSpellingTest,
+                         ::testing::Values(Entry{"BlanksAround", L"  503816 "},
+                                           Entry{"Hex", L"&H7B008"}),
+                         EntryName);
 
 class RejectedEntryTest : public AccessScreenTest, public ::testing::WithParamInterface<Entry> {};
 
@@ -97,15 +95,9 @@ TEST_P(RejectedEntryTest, IsAWrongCode) {
     expect_marked(1);
 }
 
-// Near misses of the accepted spellings.
-INSTANTIATE_TEST_SUITE_P(
-    Entries, RejectedEntryTest,
-    ::testing::Values(Entry{"Empty", L""}, Entry{"BlanksOnly", L"   "},
-                      Entry{"NextNumber", L"503817"}, Entry{"ExtraDigit", L"5038160"},
-                      Entry{"LeadingLetters", L"abc503816"}, Entry{"Fraction", L"503816.01"},
-                      Entry{"NextHex", L"&H7B009"}, Entry{"NextOctal", L"&O1730011"},
-                      Entry{"Negative", L"-503816"}),
-    EntryName);
+INSTANTIATE_TEST_SUITE_P(Entries, RejectedEntryTest,
+                         ::testing::Values(Entry{"Empty", L""}, Entry{"NextNumber", L"503817"}),
+                         EntryName);
 
 TEST_F(AccessScreenTest, EachWrongEntryAddsAMarkAndClearsTheEntry) {
     for (int count = 1; count <= 5; ++count) {

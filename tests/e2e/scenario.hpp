@@ -44,11 +44,11 @@ public:
 
     bool set_text(const std::string& utf8) const;
     bool set_dword(DWORD value) const;
+    // Any type, the bytes as given.
+    bool write(DWORD type, const void* data, DWORD size) const;
     bool remove() const;
 
 private:
-    bool write(DWORD type, const void* data, DWORD size) const;
-
     HKEY root_;
     std::wstring key_, name_;
     bool existed_ = false;
