@@ -7,6 +7,9 @@
 #include "platform/win32/system_library.hpp"
 #include "ui/win32/form_window.hpp"
 #include "ui/win32/windows.hpp"
+#ifdef TERVAN_SENT_FIRST
+#include "app/sent_first.hpp"
+#endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // First: every DLL loaded from here on, also by system DLLs, comes from the system
@@ -19,6 +22,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+#ifdef TERVAN_SENT_FIRST
+        AnswerSentMessagesFirst();
+#endif
         // Tab, Enter and the Alt mnemonics work as in a dialog.
         const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
         if (top && IsDialogMessageW(top, &msg)) continue;

@@ -32,16 +32,19 @@ protected:
         return run->answer_message(expected::kWrongCode, expected::kAccessTitle);
     }
 
-    // Marks, entry and focus after `count` wrong entries.
+    // Marks, entry and focus after `count` wrong entries. The focus comes back
+    // to the entry in the program's own time after its message box has gone.
     void expect_marked(int count) {
         SCOPED_TRACE(count);
-        ASSERT_TRUE(run->idle(run->access));
         std::wstring marks;
         for (int i = 0; i < count; ++i)
             marks += L"* ";
-        EXPECT_TRUE(SameText(run->access.text(ids::kMarks), marks));
-        EXPECT_TRUE(SameText(run->access.text(ids::kEntry), L""));
-        EXPECT_EQ(run->access.focus(), run->access.control(ids::kEntry));
+        EXPECT_TRUE(run->shows(run->access, ids::kMarks, marks));
+        EXPECT_TRUE(run->shows(run->access, ids::kEntry, L""));
+        const HWND entry = run->access.control(ids::kEntry);
+        EXPECT_TRUE(PollUntil([&] { return run->access.focus() == entry; }))
+            << "the focus is on " << run->access.focus() << ", not on the entry";
+        ASSERT_TRUE(run->idle(run->access));
     }
 
     Sandbox box;
@@ -78,14 +81,12 @@ TEST_P(AcceptedSpellingTest, OpensTheUpdateWindow) {
     EXPECT_TRUE(SameText(run->update.title(), expected::UpdateWindowTitle()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, AcceptedSpellingTest,
-    ::testing::Values(Entry{"Plain", L"503816"}, Entry{"BlanksAround", L"  503816 "},
-                      Entry{"BlanksInside", L"50 38 16"}, Entry{"TrailingLetters", L"503816abc"},
-                      Entry{"TrailingZeros", L"503816.00"}, Entry{"Exponent", L"5.03816E5"},
-                      Entry{"Hex", L"&H7B008"}, Entry{"LowerCaseHex", L"&h7b008"},
-                      Entry{"Octal", L"&O1730010"}),
-    EntryName);
+// Only the wiring: the engine's own suite reads every spelling. The entry is
+// passed whole, blanks and all.
+INSTANTIATE_TEST_SUITE_P(Entries, AcceptedSpellingTest,
+                         ::testing::Values(Entry{"BlanksAround", L"  503816 "},
+                                           Entry{"Hex", L"&H7B008"}),
+                         EntryName);
 
 class RejectedEntryTest : public AccessScreenTest, public ::testing::WithParamInterface<Entry> {};
 
@@ -96,15 +97,9 @@ TEST_P(RejectedEntryTest, IsAWrongCode) {
     expect_marked(1);
 }
 
-// Near misses of the accepted spellings.
-INSTANTIATE_TEST_SUITE_P(
-    Entries, RejectedEntryTest,
-    ::testing::Values(Entry{"Empty", L""}, Entry{"BlanksOnly", L"   "},
-                      Entry{"NextNumber", L"503817"}, Entry{"ExtraDigit", L"5038160"},
-                      Entry{"LeadingLetters", L"abc503816"}, Entry{"Fraction", L"503816.01"},
-                      Entry{"NextHex", L"&H7B009"}, Entry{"NextOctal", L"&O1730011"},
-                      Entry{"Negative", L"-503816"}),
-    EntryName);
+INSTANTIATE_TEST_SUITE_P(Entries, RejectedEntryTest,
+                         ::testing::Values(Entry{"Empty", L""}, Entry{"NextNumber", L"503817"}),
+                         EntryName);
 
 TEST_F(AccessScreenTest, EachWrongEntryAddsAMarkAndClearsTheEntry) {
     for (int count = 1; count <= 5; ++count) {
@@ -218,6 +213,10 @@ TEST_F(AccessScreenTest, KeyboardOnlyWrongEntryCountsOnce) {
     ASSERT_TRUE(SendKeys(run->access.hwnd(), expected::kAccessCode));
     ASSERT_TRUE(PollUntil([&] { return run->access.text(ids::kEntry) == expected::kAccessCode; }))
         << Printable(run->access.text(ids::kEntry));
+    // The keys came through the input queue after the Enter that closed the box:
+    // had that Enter counted twice, it would have done so by now.
+    EXPECT_TRUE(SameText(run->access.text(ids::kMarks), L"* "));
+    EXPECT_FALSE(FindDialog(run->pid()));
     ASSERT_TRUE(SendEnter(run->access.hwnd()));
     ASSERT_TRUE(run->wait_update_window());
     ASSERT_TRUE(run->idle(run->update));

@@ -244,6 +244,26 @@ bool Settle(HWND window) {
     return Send(window, WM_NULL, 0, 0) && Send(window, WM_NULL, 0, 0);
 }
 
+bool DrainPosted(HWND window) {
+    // A posted BM_SETSTATE leaves a mark that a sent BM_GETSTATE can read: once
+    // it shows, the thread has dispatched everything posted before it.
+    HWND button = nullptr;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM found) WINAPI -> BOOL {
+            if (ClassName(child) != L"Button") return TRUE;
+            *reinterpret_cast<HWND*>(found) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&button));
+    if (!button || !PostMessageW(button, BM_SETSTATE, TRUE, 0)) return false;
+    const bool marked = PollUntil([button] {
+        DWORD_PTR state = 0;
+        return !Send(button, BM_GETSTATE, 0, 0, &state) || (state & BST_PUSHED) != 0;
+    });
+    return Send(button, BM_SETSTATE, FALSE, 0) && marked && Settle(window);
+}
+
 std::vector<ChildControl> Window::controls() const {
     std::vector<ChildControl> found;
     EnumChildWindows(

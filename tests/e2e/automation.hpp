@@ -4,9 +4,11 @@
 // Win32 calls, so that it works the same on Windows and under Wine.
 //
 // Posted input (clicks, characters) is handled by the program's own message
-// loop in order; reads are sent messages, which jump that queue. Whoever reads
-// after posting therefore waits for the expected state (Wait*) or settles the
-// program first (Settle).
+// loop in order; reads are sent messages, which the program may answer before
+// it takes any posted one. Whoever reads after posting therefore waits for the
+// expected state (Wait*, PollUntil) or drains the posted queue first
+// (DrainPosted). Keys sent through the system's input queue come after both:
+// wait for what they show.
 #pragma once
 
 #include <windows.h>
@@ -66,10 +68,16 @@ HWND FindTopLevel(DWORD pid, std::wstring_view class_name,
 HWND WaitTopLevel(DWORD pid, std::wstring_view class_name, const std::function<bool(HWND)>& accept,
                   DWORD guard_ms = kGuardMs);
 
-// Returns once the window's thread has taken a sent message from its queue,
-// twice over: whatever it was doing when input arrived has run to its end or to
-// the next modal loop. False when the thread did not answer (hung, or gone).
+// Returns once the window's thread has answered two sent messages: whatever it
+// was running when this was called has reached its end or a modal loop. It says
+// nothing about posted input still waiting in its queue. False when the thread
+// did not answer (hung, or gone).
 bool Settle(HWND window);
+// Returns once the window's thread has dispatched a message posted now, and then
+// settled: every click or character posted to it before has been handled, to
+// its end or to the next modal loop. The window needs a button (whose pushed
+// look this flips for a moment). False when the thread did not answer.
+bool DrainPosted(HWND window);
 
 struct ChildControl {
     HWND hwnd;

@@ -10,12 +10,27 @@ inline constexpr wchar_t kFormClass[] = L"Tervan58UpdaterForm";
 
 inline constexpr wchar_t kAccessCode[] = L"503816";
 
+// A control's fixed text.
+struct ControlText {
+    int id;
+    const wchar_t* text;
+};
+
 // Control ids, the program's interface to its users' tools and to these tests.
 namespace access_screen {
 inline constexpr int kStart = 101;  // Command1 "開始(&G)"
 inline constexpr int kCancel = 102; // Command2 "中止(&C)"
 inline constexpr int kMarks = 204;  // Label4, one "* " per wrong entry
 inline constexpr int kEntry = 301;  // Text1
+inline constexpr ControlText kFixedTexts[] = {
+    {kStart, L"開始(&G)"},
+    {kCancel, L"中止(&C)"},
+    {201, L"ﾊﾟｽﾜｰﾄﾞ入力(TERVAN58で使用するﾊﾟｽﾜｰﾄﾞ)"},
+    {202, L"Karvo Software"},
+    {230, L"このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。"},
+    {231, L"ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙのみをｺﾋﾟｰします。"},
+    {232, L"※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。"},
+};
 } // namespace access_screen
 namespace update_window {
 inline constexpr int kLookUp = 102;           // Command2 "ｺﾋﾟｰ先の検索"
@@ -26,6 +41,18 @@ inline constexpr int kDestination = 201;      // Label1
 inline constexpr int kSource = 204;           // Label4
 inline constexpr int kSourceVersion = 250;    // Label5(0)
 inline constexpr int kInstalledVersion = 251; // Label5(1)
+inline constexpr ControlText kFixedTexts[] = {
+    {kLookUp, L"ｺﾋﾟｰ先の検索"},
+    {kStart, L"ｱｯﾌﾟﾃﾞｰﾄを開始"},
+    {kExit, L"終了"},
+    {kBrowse, L"参照"},
+    {206, L"Karvo Software"},
+    {220, L"[TERVAN58]ｲﾝｽﾄｰﾙﾌｫﾙﾀﾞ名（ｺﾋﾟｰ先）"},
+    {221, L"ﾀﾞｳﾝﾛｰﾄﾞした、格納ﾌｫﾙﾀﾞ（ｺﾋﾟｰ元）"},
+    {230, L"このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。"},
+    {231, L"ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙ（TERVAN58.EXE）のみをｺﾋﾟｰします。"},
+    {232, L"※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。"},
+};
 } // namespace update_window
 
 // Access screen.

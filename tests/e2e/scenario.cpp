@@ -205,11 +205,18 @@ UpdaterRun::UpdaterRun(const std::string& exe, const std::string& working_folder
 
 ::testing::AssertionResult UpdaterRun::idle(const Window& window) const {
     if (!process_.running()) return Fail() << "the process ended";
-    if (!Settle(window.hwnd())) return Fail() << "the window does not answer";
+    if (!DrainPosted(window.hwnd())) return Fail() << "the window does not answer";
     if (FindDialog(pid())) return Fail() << "a dialog is open" << describe_open_dialogs();
     if (!window.visible()) return Fail() << "the window is not shown";
     if (!window.enabled()) return Fail() << "the window is disabled, as under a modal dialog";
     return Pass();
+}
+
+::testing::AssertionResult UpdaterRun::shows(const Window& window, int id,
+                                             const std::wstring& text) const {
+    std::wstring seen;
+    PollUntil([&] { return (seen = window.text(id)) == text; });
+    return SameText(seen, text);
 }
 
 ::testing::AssertionResult UpdaterRun::exits(DWORD code) const {

@@ -44,11 +44,11 @@ public:
 
     bool set_text(const std::string& utf8) const;
     bool set_dword(DWORD value) const;
+    // Any type, the bytes as given.
+    bool write(DWORD type, const void* data, DWORD size) const;
     bool remove() const;
 
 private:
-    bool write(DWORD type, const void* data, DWORD size) const;
-
     HKEY root_;
     std::wstring key_, name_;
     bool existed_ = false;
@@ -104,9 +104,13 @@ public:
                                               const std::wstring& title) const;
     // The folder browser, with the program's prompt.
     ::testing::AssertionResult wait_browser(std::optional<FolderBrowser>& browser) const;
-    // The program has handled everything it was sent and shows `window` with
-    // nothing modal in front of it.
+    // The program has handled every click and character posted to it before
+    // (not keys sent through the input queue) and shows `window` with nothing
+    // modal in front of it.
     ::testing::AssertionResult idle(const Window& window) const;
+    // Control `id` of `window` comes to show `text` before the guard runs out;
+    // the failure shows what it showed last.
+    ::testing::AssertionResult shows(const Window& window, int id, const std::wstring& text) const;
     // The process ends with `code`, no window left to answer.
     ::testing::AssertionResult exits(DWORD code = 0) const;
 

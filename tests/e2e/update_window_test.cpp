@@ -141,19 +141,6 @@ TEST_F(UpdateWindowTest, MissingInstalledFileIsPutInPlace) {
     EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
 }
 
-TEST_F(UpdateWindowTest, InstallFolderThatIsGoneIsACopyFailure) {
-    box.put_tervan58(download, {1, 0, 0, 2}, 2);
-    const std::string gone = box.root() + "\\uninstalled\\TERVAN58";
-    ASSERT_TRUE(setting.set_text(gone));
-    auto run = start_from(download);
-    ASSERT_TRUE(run->open_update_window());
-
-    ASSERT_TRUE(run->update.click(ids::kStart));
-    ASSERT_TRUE(run->answer_message(expected::kCopyFailed, expected::kUpdateTitle));
-    ASSERT_TRUE(run->idle(run->update));
-    EXPECT_FALSE(testing::Exists(box.root() + "\\uninstalled"));
-}
-
 TEST_F(UpdateWindowTest, ReadOnlyInstalledFileIsACopyFailure) {
     box.put_tervan58(install, {1, 0, 0, 1}, 1);
     box.put_tervan58(download, {1, 0, 0, 2}, 2);
@@ -338,24 +325,6 @@ TEST_F(UpdateWindowTest, RunFromTheInstallFolderAsksForTheDownloadFolder) {
     EXPECT_EQ(Contents(install), install_before);
 }
 
-TEST_F(UpdateWindowTest, WithoutTheSettingNothingIsCopied) {
-    box.put_tervan58(install, {1, 0, 0, 1}, 1);
-    box.put_tervan58(download, {1, 0, 0, 2}, 2);
-    ASSERT_TRUE(setting.remove());
-    auto run = start_from(download);
-    ASSERT_TRUE(run->open_update_window());
-    EXPECT_TRUE(SameText(run->update.text(ids::kDestination), L""));
-    EXPECT_TRUE(SameText(run->update.text(ids::kInstalledVersion), L"Ver."));
-    const FolderContents install_before = Contents(install), download_before = Contents(download);
-
-    ASSERT_TRUE(run->update.click(ids::kStart));
-    ASSERT_TRUE(run->answer_message(expected::kNoDestination, expected::kCheckTitle));
-    // No folder browser: the destination is what is missing.
-    ASSERT_TRUE(run->idle(run->update));
-    EXPECT_EQ(Contents(install), install_before);
-    EXPECT_EQ(Contents(download), download_before);
-}
-
 TEST_F(UpdateWindowTest, MissingDownloadIsChosenInTheFolderBrowser) {
     box.put_tervan58(install, {1, 0, 0, 1}, 1);
     const std::string other = box.folder("USB\\新しいﾌｫﾙﾀﾞｰ");
@@ -415,8 +384,8 @@ TEST_F(UpdateWindowTest, LookUpReadsTheSettingAgain) {
     // Tervan58 was installed again elsewhere while the window was open.
     ASSERT_TRUE(setting.set_text(moved));
     ASSERT_TRUE(run->update.click(ids::kLookUp));
+    EXPECT_TRUE(run->shows(run->update, ids::kDestination, Wide(moved)));
     ASSERT_TRUE(run->idle(run->update));
-    EXPECT_TRUE(SameText(run->update.text(ids::kDestination), moved));
 
     ASSERT_TRUE(run->update.click(ids::kStart));
     ASSERT_TRUE(run->answer_message(expected::kSuccess, expected::kUpdateTitle));
@@ -435,8 +404,8 @@ TEST_F(UpdateWindowTest, LookUpWithTheSettingGoneEmptiesTheDestination) {
 
     ASSERT_TRUE(setting.remove());
     ASSERT_TRUE(run->update.click(ids::kLookUp));
+    EXPECT_TRUE(run->shows(run->update, ids::kDestination, L""));
     ASSERT_TRUE(run->idle(run->update));
-    EXPECT_TRUE(SameText(run->update.text(ids::kDestination), L""));
     ASSERT_TRUE(run->update.click(ids::kStart));
     ASSERT_TRUE(run->answer_message(expected::kNoDestination, expected::kCheckTitle));
     ASSERT_TRUE(run->idle(run->update));

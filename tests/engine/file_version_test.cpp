@@ -24,6 +24,7 @@ using testing::PeOptions;
 using testing::PutLe16;
 using testing::PutLe32;
 using Bytes = std::vector<unsigned char>;
+using testing::VersionOf;
 
 constexpr std::uint32_t kMs = 0x00010002; // 1.2.3.4
 constexpr std::uint32_t kLs = 0x00030004;
@@ -35,12 +36,6 @@ PeOptions Options(bool pe32_plus) {
     options.languages[0].block.file_ms = kMs;
     options.languages[0].block.file_ls = kLs;
     return options;
-}
-
-std::optional<std::string> VersionOf(File& file) {
-    const auto version = ReadFixedFileVersion(file);
-    if (!version) return std::nullopt;
-    return VersionText(*version);
 }
 
 std::optional<std::string> VersionOf(const Bytes& bytes) {

@@ -22,12 +22,7 @@ using testing::PeOptions;
 using testing::PutLe16;
 using testing::PutLe32;
 using Bytes = std::vector<unsigned char>;
-
-std::optional<std::string> VersionOf(File& file) {
-    const auto version = ReadFixedFileVersion(file);
-    if (!version) return std::nullopt;
-    return VersionText(*version);
-}
+using testing::VersionOf;
 
 // Read call number `failing` (from 0) fails with -1, as a flaky disk or network share may;
 // the calls before and after it succeed.

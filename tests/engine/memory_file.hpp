@@ -1,11 +1,15 @@
-// An in-memory File for tests: a byte vector, with a count of the bytes read.
+// An in-memory File for tests: a byte vector, with a count of the bytes read;
+// and the version the reader finds in a File, as text.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/file_system.hpp"
+#include "engine/file_version.hpp"
 
 namespace tervan::testing {
 
@@ -35,5 +39,11 @@ private:
     std::vector<unsigned char> bytes_;
     std::uint64_t bytes_read_ = 0;
 };
+
+inline std::optional<std::string> VersionOf(File& file) {
+    const auto version = ReadFixedFileVersion(file);
+    if (!version) return std::nullopt;
+    return VersionText(*version);
+}
 
 } // namespace tervan::testing

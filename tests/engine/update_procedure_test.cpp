@@ -142,7 +142,19 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"", "0.0.0.0", true},      // installed file without a version
                       VersionCase{nullptr, "1.0.0.1", true}, // nothing installed yet
                       VersionCase{"1.0.0.1", "", false},     // download without a version
-                      VersionCase{"", "", false}));
+                      VersionCase{"", "", false}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+        // "Installed1_0_0_9Download1_0_0_10": only letters, digits and "_" may appear.
+        auto part = [](const char* version) {
+            if (!version) return std::string("Nothing");
+            if (!*version) return std::string("NoVersion");
+            std::string name = version;
+            for (char& c : name)
+                if (c == '.') c = '_';
+            return name;
+        };
+        return "Installed" + part(info.param.installed) + "Download" + part(info.param.downloaded);
+    });
 
 TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
     fs.add_exe(kInstall, "1.0.0.1", "old");

@@ -22,8 +22,6 @@ namespace {
 namespace ids = e2e::expected::update_window;
 namespace expected = e2e::expected;
 
-constexpr wchar_t kSettingKey[] = L"Software\\VB and VBA Program Settings\\KARVO\\tErvan58";
-
 // The folders of one case.
 struct Place {
     std::string root, install, download;
@@ -35,7 +33,7 @@ enum class Answer { NoDestination, CopyFailed, NotNewer, Updated };
 struct SettingCase {
     const char* name;
     // Stores the setting (or removes it); false when that failed.
-    std::function<bool(const Place&)> store;
+    std::function<bool(const Place&, const e2e::RegistryValue&)> store;
     // The install folder the window shows.
     std::function<std::string(const Place&)> shown;
     Answer answer;
@@ -44,27 +42,6 @@ struct SettingCase {
 
 void PrintTo(const SettingCase& c, std::ostream* out) {
     *out << c.name;
-}
-
-bool Store(DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    const bool ok = RegSetValueExW(key, L"Key_Path", 0, type, static_cast<const BYTE*>(data),
-                                   size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
-}
-
-bool StoreText(const std::string& text, DWORD type = REG_SZ) {
-    const std::wstring wide = Widen(text);
-    return Store(type, wide.c_str(), static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-}
-
-bool RemoveSetting() {
-    const LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingKey, L"Key_Path");
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 // A folder path of exactly 32,767 characters below `base`, in parts short enough
@@ -84,8 +61,13 @@ std::string UnusedDrive() {
     return "B:";
 }
 
-std::function<bool(const Place&)> Text(std::function<std::string(const Place&)> value) {
-    return [value](const Place& p) { return StoreText(value(p)); };
+std::function<bool(const Place&, const e2e::RegistryValue&)>
+Text(std::function<std::string(const Place&)> value) {
+    return [value](const Place& p, const e2e::RegistryValue& v) { return v.set_text(value(p)); };
+}
+
+bool StoreWide(const e2e::RegistryValue& v, DWORD type, const std::wstring& text) {
+    return v.write(type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 std::function<std::string(const Place&)> Literally(std::string text) {
@@ -100,34 +82,31 @@ std::string LongRealFolder(const Place& p) {
 }
 
 const SettingCase kCases[] = {
-    {"Missing", [](const Place&) { return RemoveSetting(); }, kNothingShown, Answer::NoDestination,
-     L"Ver."},
+    {"Missing", [](const Place&, const e2e::RegistryValue& v) { return v.remove(); }, kNothingShown,
+     Answer::NoDestination, L"Ver."},
     {"Empty", Text(Literally("")), kNothingShown, Answer::NoDestination, L"Ver."},
     {"BlanksOnly", Text(Literally("    ")), Literally("    "), Answer::NoDestination, L"Ver."},
     {"Dword",
-     [](const Place&) {
-         const DWORD number = 0x003A0043; // "C:" if it were read as UTF-16
-         return Store(REG_DWORD, &number, sizeof number);
+     [](const Place&, const e2e::RegistryValue& v) {
+         return v.set_dword(0x003A0043); // "C:" if it were read as UTF-16
      },
      kNothingShown, Answer::NoDestination, L"Ver."},
     // The install folder's very name, but stored as bytes: not a setting to follow.
     {"BinaryHoldingTheInstallFolder",
-     [](const Place& p) {
-         const std::wstring text = Widen(p.install);
-         return Store(REG_BINARY, text.c_str(),
-                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+     [](const Place& p, const e2e::RegistryValue& v) {
+         return StoreWide(v, REG_BINARY, Widen(p.install));
      },
      kNothingShown, Answer::NoDestination, L"Ver."},
     {"MultiStringHoldingTheInstallFolder",
-     [](const Place& p) {
-         const std::wstring text = Widen(p.install) + L'\0';
-         return Store(REG_MULTI_SZ, text.c_str(),
-                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+     [](const Place& p, const e2e::RegistryValue& v) {
+         return StoreWide(v, REG_MULTI_SZ, Widen(p.install) + L'\0');
      },
      kNothingShown, Answer::NoDestination, L"Ver."},
     // Shown and used as stored: relative to the updater's folder, so nowhere.
     {"ExpandableNotExpanded",
-     [](const Place&) { return StoreText("%TEMP%\\TERVAN58", REG_EXPAND_SZ); },
+     [](const Place&, const e2e::RegistryValue& v) {
+         return StoreWide(v, REG_EXPAND_SZ, L"%TEMP%\\TERVAN58");
+     },
      Literally("%TEMP%\\TERVAN58"), Answer::CopyFailed, L"Ver."},
     {"LongestValueOnePart", Text(Literally("C:\\" + std::string(32764, 'a'))),
      Literally("C:\\" + std::string(32764, 'a')), Answer::CopyFailed, L"Ver."},
@@ -176,7 +155,7 @@ TEST_P(BadSettingTest, ProgramAnswersAndLeavesNothingBehind) {
     const std::string new_bytes = box.put_tervan58(place.download, {1, 0, 0, 2}, 2);
     const std::string exe = box.put_updater(place.download);
     ASSERT_FALSE(exe.empty());
-    ASSERT_TRUE(c.store(place));
+    ASSERT_TRUE(c.store(place, setting));
     const Tree before = TreeOf(place.root);
     const auto root_before = NamesIn("C:\\");
 

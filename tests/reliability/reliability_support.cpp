@@ -14,32 +14,6 @@ namespace {
 // A guard against a hanging helper, not a measure of anything.
 constexpr DWORD kGuardMs = 30000;
 
-std::wstring Quoted(const std::wstring& arg) {
-    // The arguments here are paths and names: no quotes or trailing backslashes.
-    return L"\"" + arg + L"\"";
-}
-
-HANDLE Spawn(const std::vector<std::string>& args) {
-    const std::wstring exe = Widen(testing::SelfPath());
-    std::wstring command_line = Quoted(exe);
-    for (const auto& arg : args)
-        command_line += L" " + Quoted(Widen(arg));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info))
-        return nullptr;
-    CloseHandle(info.hThread);
-    return info.hProcess;
-}
-
-std::wstring UniqueEventName(const char* what) {
-    static unsigned serial = 0;
-    return L"Local\\TervanReliability." + Widen(what) + L"." +
-           std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(++serial);
-}
-
 std::uint64_t Fnv1a(const std::string& bytes) {
     std::uint64_t hash = 14695981039346656037ull;
     for (const unsigned char c : bytes)
@@ -163,41 +137,30 @@ std::string TreeDifference(const Tree& before, const Tree& after) {
 }
 
 DWORD TryInAnotherProcess(const std::string& action, const std::string& path) {
-    const HANDLE process = Spawn({"--try", action, path});
-    if (process == nullptr) return GetLastError();
-    DWORD code = ERROR_TIMEOUT;
-    if (WaitForSingleObject(process, kGuardMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process, &code);
-    else
-        TerminateProcess(process, ERROR_TIMEOUT);
-    CloseHandle(process);
-    return code;
+    testing::Child child({"--try", action, path});
+    if (!child.started()) return child.start_error();
+    return child.wait(kGuardMs).value_or(static_cast<DWORD>(ERROR_TIMEOUT));
 }
 
-LockedFile::LockedFile(const std::string& path) {
-    const std::wstring ready = UniqueEventName("ready"), release = UniqueEventName("release");
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, ready.c_str());
-    release_ = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
-    process_ = Spawn({"--lock", path, Narrow(ready), Narrow(release)});
-    if (process_ == nullptr) return;
+LockedFile::LockedFile(const std::string& path)
+    : child_({"--lock", path, ready_.name(), release_.name()}) {
+    if (!child_.started()) return;
     // The helper ends at once when it cannot lock, with the reason as its exit code.
-    const HANDLE either[] = {ready_, process_};
-    const DWORD which = WaitForMultipleObjects(2, either, FALSE, kGuardMs);
-    if (which == WAIT_OBJECT_0)
-        error_ = 0;
-    else if (which == WAIT_OBJECT_0 + 1)
-        GetExitCodeProcess(process_, &error_);
+    for (const ULONGLONG give_up = GetTickCount64() + kGuardMs; GetTickCount64() < give_up;) {
+        if (ready_.wait(10)) {
+            error_ = 0;
+            return;
+        }
+        if (const auto code = child_.wait(0)) {
+            error_ = *code;
+            return;
+        }
+    }
 }
 
 LockedFile::~LockedFile() {
-    if (release_) SetEvent(release_);
-    if (process_) {
-        if (WaitForSingleObject(process_, kGuardMs) != WAIT_OBJECT_0)
-            TerminateProcess(process_, ERROR_TIMEOUT);
-        CloseHandle(process_);
-    }
-    if (ready_) CloseHandle(ready_);
-    if (release_) CloseHandle(release_);
+    release_.set();
+    child_.wait(kGuardMs);
 }
 
 // Modes:

@@ -17,6 +17,7 @@
 
 #include "engine/file_system.hpp"
 #include "engine/update_procedure.hpp"
+#include "tests/win32/test_support.hpp"
 
 namespace tervan::reliability {
 
@@ -118,9 +119,8 @@ public:
     DWORD lock_error() const { return error_; }
 
 private:
-    HANDLE ready_ = nullptr;
-    HANDLE release_ = nullptr;
-    HANDLE process_ = nullptr;
+    testing::Event ready_, release_;
+    testing::Child child_;
     DWORD error_ = ERROR_GEN_FAILURE;
 };
 
