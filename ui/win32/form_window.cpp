@@ -152,21 +152,22 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
 
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0,
                                0, 0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
-    // Created in tab order, so the window order is the tab order.
+    // Created in tab order, so the window order is the tab order, and in place.
     for (const ControlSpec& c : spec.controls) {
         Control control{c, nullptr, spec.font_hundredths_of_point};
         const std::wstring text = Widen(c.text);
+        const int x = px(c.left), y = px(c.top), width = px(c.width), height = px(c.height);
         switch (c.kind) {
         case ControlKind::Button:
             control.hwnd = CreateWindowExW(
-                0, L"BUTTON", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+                0, L"BUTTON", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x,
+                y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::Label:
             // No "&" mnemonics: folder names may contain the character.
             control.hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
                                            WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
-                                           0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(c.id),
+                                           x, y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
                                            GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::BorderedLabel:
@@ -175,14 +176,14 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
             // its own text), and the user can select and copy the folder.
             control.hwnd = CreateWindowExW(
                 0, L"EDIT", text.c_str(),
-                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 0, 0, hwnd_,
+                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, x, y, width, height, hwnd_,
                 reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::PasswordBox:
             control.hwnd = CreateWindowExW(
                 WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
-                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 0, 0, 0, 0,
-                hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, x, y, width,
+                height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             if (control.hwnd) {
                 SendMessageW(control.hwnd, EM_SETPASSWORDCHAR, L'*', 0);
                 SendMessageW(control.hwnd, EM_LIMITTEXT, 10, 0);
@@ -204,9 +205,10 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
         }
         controls_.push_back(control);
     }
-    for (const Control& c : controls_)
+    for (const Control& c : controls_) {
         if (c.spec.label) PutLabelBefore(control(c.spec.label), c.hwnd);
-    place_controls();
+        give_font(c);
+    }
 
     // Centred on the screen the window opens on.
     const RECT frame = WindowRectForClient(px(spec.client_width), px(spec.client_height), dpi_);
@@ -254,8 +256,11 @@ void FormWindow::set_title(const std::string& title) {
 
 void FormWindow::set_font_size(int id, int hundredths_of_point) {
     for (Control& c : controls_)
-        if (c.spec.id == id) c.font_hundredths = hundredths_of_point;
-    place_controls();
+        if (c.spec.id == id) {
+            c.font_hundredths = hundredths_of_point;
+            give_font(c);
+            InvalidateRect(c.hwnd, nullptr, TRUE);
+        }
 }
 
 const FormWindow::Control* FormWindow::find(int id) const {
@@ -284,15 +289,20 @@ void FormWindow::release_fonts() {
     fonts_.clear();
 }
 
+// A label then takes the size of its text in that font.
+void FormWindow::give_font(const Control& c) {
+    SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)), FALSE);
+    if (c.spec.kind == ControlKind::Label) fit_label(c);
+}
+
+// At a new DPI: every control gets its place, size and font again.
 void FormWindow::place_controls() {
     std::vector<std::pair<int, HFONT>> old_fonts;
     old_fonts.swap(fonts_);
     for (const Control& c : controls_) {
-        SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)),
-                     FALSE);
         SetWindowPos(c.hwnd, nullptr, px(c.spec.left), px(c.spec.top), px(c.spec.width),
                      px(c.spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
-        if (c.spec.kind == ControlKind::Label) fit_label(c);
+        give_font(c);
         InvalidateRect(c.hwnd, nullptr, TRUE);
     }
     for (const auto& [size, font] : old_fonts)
