@@ -100,6 +100,17 @@ bool SystemHighContrastOn() {
            (contrast.dwFlags & HCF_HIGHCONTRASTON);
 }
 
+// The size a label needs for its text: no width without text, a line's height always.
+SIZE TextExtent(HDC dc, HFONT font, const std::wstring& text) {
+    const HGDIOBJ old = SelectObject(dc, font);
+    RECT extent{0, 0, 0, 0};
+    DrawTextW(dc, text.empty() ? L" " : text.c_str(),
+              text.empty() ? 1 : static_cast<int>(text.size()), &extent,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    return {text.empty() ? 0 : extent.right - extent.left, extent.bottom - extent.top};
+}
+
 // Window order is what screen readers search, from an entry backwards, for the
 // label that names it; the tab order skips labels, so it stays as it was.
 void PutLabelBefore(HWND label, HWND control) {
@@ -150,25 +161,40 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
     if (!hwnd_) return false;
     dpi_ = WindowDpi(hwnd_);
 
-    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0,
-                               0, 0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // A tooltip window only for a form that has tips: it costs a few milliseconds of
+    // the start.
+    for (const ControlSpec& c : spec.controls)
+        if (c.tooltip && !tooltip_)
+            tooltip_ =
+                CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                0, 0, 0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // Labels are made the size of their text at once, measured on one device context.
+    HDC measuring = GetDC(hwnd_);
     // Created in tab order, so the window order is the tab order, and in place.
     for (const ControlSpec& c : spec.controls) {
         Control control{c, nullptr, spec.font_hundredths_of_point};
         const std::wstring text = Widen(c.text);
-        const int x = px(c.left), y = px(c.top), width = px(c.width), height = px(c.height);
+        const HFONT font = font_for(control.font_hundredths);
+        const int x = px(c.left), y = px(c.top);
+        int width = px(c.width), height = px(c.height);
+        if (c.kind == ControlKind::Label) {
+            const SIZE extent = TextExtent(measuring, font, text);
+            width = extent.cx;
+            height = extent.cy;
+        }
         switch (c.kind) {
         case ControlKind::Button:
-            control.hwnd = CreateWindowExW(
-                0, L"BUTTON", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x,
-                y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+            control.hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(),
+                                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x, y,
+                                           width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
+                                           GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::Label:
             // No "&" mnemonics: folder names may contain the character.
-            control.hwnd = CreateWindowExW(0, L"STATIC", text.c_str(),
-                                           WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
-                                           x, y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
-                                           GetModuleHandleW(nullptr), nullptr);
+            control.hwnd = CreateWindowExW(
+                0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
+                x, y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
+                GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::BorderedLabel:
             // A read-only edit, not a static: screen readers then announce the label
@@ -176,8 +202,8 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
             // its own text), and the user can select and copy the folder.
             control.hwnd = CreateWindowExW(
                 0, L"EDIT", text.c_str(),
-                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, x, y, width, height, hwnd_,
-                reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
+                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, x, y, width,
+                height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
             break;
         case ControlKind::PasswordBox:
             control.hwnd = CreateWindowExW(
@@ -192,7 +218,11 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
             }
             break;
         }
-        if (!control.hwnd) return false;
+        if (!control.hwnd) {
+            ReleaseDC(hwnd_, measuring);
+            return false;
+        }
+        SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         if (c.tooltip && tooltip_) {
             const std::wstring tip = Widen(c.tooltip);
             TTTOOLINFOW tool{};
@@ -205,10 +235,9 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
         }
         controls_.push_back(control);
     }
-    for (const Control& c : controls_) {
+    ReleaseDC(hwnd_, measuring);
+    for (const Control& c : controls_)
         if (c.spec.label) PutLabelBefore(control(c.spec.label), c.hwnd);
-        give_font(c);
-    }
 
     // Centred on the screen the window opens on.
     const RECT frame = WindowRectForClient(px(spec.client_width), px(spec.client_height), dpi_);
@@ -316,14 +345,10 @@ void FormWindow::fit_label(const Control& c) {
     GetWindowTextW(c.hwnd, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(length));
     HDC dc = GetDC(c.hwnd);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0)));
-    RECT extent{0, 0, 0, 0};
-    DrawTextW(dc, text.empty() ? L" " : text.c_str(), text.empty() ? 1 : length, &extent,
-              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, old);
+    const SIZE extent =
+        TextExtent(dc, reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0)), text);
     ReleaseDC(c.hwnd, dc);
-    const int width = text.empty() ? 0 : extent.right - extent.left;
-    SetWindowPos(c.hwnd, nullptr, 0, 0, width, extent.bottom - extent.top,
+    SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, extent.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
