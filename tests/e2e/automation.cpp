@@ -264,6 +264,12 @@ bool DrainPosted(HWND window) {
     return Send(button, BM_SETSTATE, FALSE, 0) && marked && Settle(window);
 }
 
+bool InputHandled(HWND window) {
+    if (!InvalidateRect(window, nullptr, FALSE)) return !IsWindow(window);
+    return PollUntil(
+        [window] { return !IsWindow(window) || !GetUpdateRect(window, nullptr, FALSE); });
+}
+
 std::vector<ChildControl> Window::controls() const {
     std::vector<ChildControl> found;
     EnumChildWindows(

@@ -8,7 +8,7 @@
 // it takes any posted one. Whoever reads after posting therefore waits for the
 // expected state (Wait*, PollUntil) or drains the posted queue first
 // (DrainPosted). Keys sent through the system's input queue come after both:
-// wait for what they show.
+// wait for what they show, or for InputHandled.
 #pragma once
 
 #include <windows.h>
@@ -78,6 +78,13 @@ bool Settle(HWND window);
 // its end or to the next modal loop. The window needs a button (whose pushed
 // look this flips for a moment). False when the thread did not answer.
 bool DrainPosted(HWND window);
+
+// Returns once the window's thread has handled every key and click that the system's
+// input queue held for it when this was called: a repaint asked for now comes only
+// when no sent, posted or input message waits, so the window's update region is empty
+// again only after them. True also when the window is gone; false when the thread
+// did not paint (hung).
+bool InputHandled(HWND window);
 
 struct ChildControl {
     HWND hwnd;

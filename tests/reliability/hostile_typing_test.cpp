@@ -414,8 +414,9 @@ protected:
         return Focus::Elsewhere;
     }
 
-    // The screen shows what the model says, checked until it does (the keys are
-    // handled in the program's own time); the limit is checked at every look.
+    // The screen shows what the model says, checked until it does (what a key
+    // starts, a message box or the update window, may take its time); the limit is
+    // checked at every look.
     ::testing::AssertionResult agrees(const std::string& after) {
         std::wstring text;
         Focus focus = Focus::Elsewhere;
@@ -553,6 +554,8 @@ TEST_F(HostileTypingTest, LimitHoldsEntriesCountAndOnlyTheCodeOpens) {
             }
             const Effect effect = model.press(key);
             ASSERT_TRUE(Send(run->access.hwnd(), key)) << what;
+            // A key that changes nothing would otherwise be judged before it is handled.
+            ASSERT_TRUE(e2e::InputHandled(run->access.hwnd())) << what << ": the screen hangs";
             if (effect == Effect::Submit) {
                 ASSERT_TRUE(submitted(keys)) << what;
                 break; // the rest of a word would go to a message box
