@@ -10,7 +10,8 @@ namespace {
 using K = ControlKind;
 using C = TextColour;
 constexpr ControlSpec kControls[] = {
-    {Text1, "Text1", K::PasswordBox, "", 2400, 1800, 1335, 270, C::Default, nullptr, Label1},
+    {Text1, "Text1", K::PasswordBox, "", 2400, 1800, 1335, 270, C::Default, nullptr, Label1,
+     kEntryFontHundredthsOfPoint},
     {Command1, "Command1", K::Button, "開始(&G)", 1440, 2520, 1215, 375},
     {Command2, "Command2", K::Button, "中止(&C)", 3360, 2520, 1215, 375},
     {Label3_2, "Label3(2)", K::Label, "※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。", 240,

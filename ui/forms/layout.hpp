@@ -27,6 +27,7 @@ struct ControlSpec {
     // The label that names this entry or field to screen readers: it is put just
     // before it in window order, which moves no tab stop.
     int label = 0;
+    int font_hundredths_of_point = 0; // 0: the form's
 };
 
 inline constexpr const char* kFontFace = "ＭＳ Ｐゴシック";

@@ -172,7 +172,9 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
     HDC measuring = GetDC(hwnd_);
     // Created in tab order, so the window order is the tab order, and in place.
     for (const ControlSpec& c : spec.controls) {
-        Control control{c, nullptr, spec.font_hundredths_of_point};
+        Control control{c, nullptr,
+                        c.font_hundredths_of_point ? c.font_hundredths_of_point
+                                                   : spec.font_hundredths_of_point};
         const std::wstring text = Widen(c.text);
         const HFONT font = font_for(control.font_hundredths);
         const int x = px(c.left), y = px(c.top);
@@ -281,15 +283,6 @@ void FormWindow::set_text(int id, const std::string& text) {
 
 void FormWindow::set_title(const std::string& title) {
     SetWindowTextW(hwnd_, Widen(title).c_str());
-}
-
-void FormWindow::set_font_size(int id, int hundredths_of_point) {
-    for (Control& c : controls_)
-        if (c.spec.id == id) {
-            c.font_hundredths = hundredths_of_point;
-            give_font(c);
-            InvalidateRect(c.hwnd, nullptr, TRUE);
-        }
 }
 
 const FormWindow::Control* FormWindow::find(int id) const {

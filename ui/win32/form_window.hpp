@@ -37,8 +37,6 @@ public:
     std::string text(int id) const;
     void set_text(int id, const std::string& text);
     void set_title(const std::string& title);
-    // The font of one control, in hundredths of a point (the form's own otherwise).
-    void set_font_size(int id, int hundredths_of_point);
 
 private:
     struct Control {

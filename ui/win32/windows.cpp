@@ -71,7 +71,6 @@ class AccessScreen final : public AccessScreenHost {
 public:
     bool open() {
         if (!window_.create(access_screen::Layout(), AccessScreenTitle())) return false;
-        window_.set_font_size(access_screen::Text1, access_screen::kEntryFontHundredthsOfPoint);
         window_.on_click = [this](int id) {
             if (id == access_screen::Command1) form_.Command1_Click();
             if (id == access_screen::Command2) form_.Command2_Click();
