@@ -218,6 +218,24 @@ TEST(HighContrast, ColouredLabelsFollowTheSchemeWhileOpen) {
     HighContrastOn = system_answer;
 }
 
+// The entry's characters are drawn larger than the form's: 9.75 points against 9.
+TEST(Fonts, EntryHasItsOwnSize) {
+    FormWindow window;
+    ASSERT_TRUE(window.create(access_screen::Layout(), "fonts"));
+    const auto height_of = [&](int id) {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window.control(id), WM_GETFONT, 0, 0)),
+                   sizeof font, &font);
+        return font.lfHeight;
+    };
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(height_of(access_screen::Text1), -MulDiv(975, dpi, 7200));
+    EXPECT_EQ(height_of(access_screen::Label1), -MulDiv(900, dpi, 7200));
+    window.destroy();
+}
+
 // The users' machines run Japanese Windows; the suites check that they do too,
 // since the updater started by them inherits their locale.
 TEST(Environment, JapaneseCodePage) {
