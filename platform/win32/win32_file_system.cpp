@@ -127,6 +127,14 @@ bool MayBeBusy(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+// A read-only file or a folder refuses to be replaced or deleted for good: no use
+// waiting for it.
+bool RefusesForGood(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
 constexpr DWORD kFirstWaitMs = 5;
 constexpr DWORD kLongestWaitMs = 2000; // in all
 
@@ -176,11 +184,8 @@ std::unique_ptr<File> Win32FileSystem::create_new(const std::string& path) {
 bool Win32FileSystem::rename_replace(const std::string& from, const std::string& to) {
     const std::wstring target = Win32Path(to);
     // Windows refuses to replace a read-only file, Wine's MoveFileExW replaces it:
-    // checking first gives the Windows answer on both. A folder refuses too, for good.
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
-        return false;
+    // checking first gives the Windows answer on both.
+    if (RefusesForGood(target)) return false;
     const std::wstring source = Win32Path(from);
     // Within one volume this only changes folder entries; the file system logs the
     // change, but it may reach the disk after the call returns. MOVEFILE_WRITE_THROUGH
@@ -193,12 +198,8 @@ bool Win32FileSystem::rename_replace(const std::string& from, const std::string&
 
 bool Win32FileSystem::remove(const std::string& path) {
     const std::wstring target = Win32Path(path);
-    // A read-only file or a folder refuses access for good: no use waiting for it.
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    const bool lasting = attributes != INVALID_FILE_ATTRIBUTES &&
-                         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
     const auto attempt = [&] { return DeleteFileW(target.c_str()) != 0; };
-    if (lasting ? attempt() : RetriedWhileBusy(attempt)) return true;
+    if (RefusesForGood(target) ? attempt() : RetriedWhileBusy(attempt)) return true;
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;

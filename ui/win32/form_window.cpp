@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <imm.h>
 
+#include <algorithm>
+
 #include "platform/win32/text.hpp"
 
 namespace tervan {
@@ -163,11 +165,11 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
 
     // A tooltip window only for a form that has tips: it costs a few milliseconds of
     // the start.
-    for (const ControlSpec& c : spec.controls)
-        if (c.tooltip && !tooltip_)
-            tooltip_ =
-                CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                0, 0, 0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (std::any_of(spec.controls.begin(), spec.controls.end(),
+                    [](const ControlSpec& c) { return c.tooltip != nullptr; }))
+        tooltip_ =
+            CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,
+                            0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
     // Labels are made the size of their text at once, measured on one device context.
     HDC measuring = GetDC(hwnd_);
     // Created in tab order, so the window order is the tab order, and in place.
@@ -311,12 +313,6 @@ void FormWindow::release_fonts() {
     fonts_.clear();
 }
 
-// A label then takes the size of its text in that font.
-void FormWindow::give_font(const Control& c) {
-    SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)), FALSE);
-    if (c.spec.kind == ControlKind::Label) fit_label(c);
-}
-
 // At a new DPI: every control gets its place, size and font again.
 void FormWindow::place_controls() {
     std::vector<std::pair<int, HFONT>> old_fonts;
@@ -324,7 +320,9 @@ void FormWindow::place_controls() {
     for (const Control& c : controls_) {
         SetWindowPos(c.hwnd, nullptr, px(c.spec.left), px(c.spec.top), px(c.spec.width),
                      px(c.spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
-        give_font(c);
+        SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)),
+                     FALSE);
+        if (c.spec.kind == ControlKind::Label) fit_label(c);
         InvalidateRect(c.hwnd, nullptr, TRUE);
     }
     for (const auto& [size, font] : old_fonts)

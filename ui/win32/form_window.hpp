@@ -48,7 +48,6 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     void place_controls();
-    void give_font(const Control& control);
     void fit_label(const Control& control);
     HFONT font_for(int hundredths_of_point);
     void release_fonts();
