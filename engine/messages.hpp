@@ -18,6 +18,9 @@ inline constexpr const char* kNotNewer = "ｱｯﾌﾟﾃﾞｰﾄするﾊﾞ�
 inline constexpr const char* kSuccess =
     "ｱｯﾌﾟﾃﾞｰﾄに成功しました。\r\r[TERVAN58]を起動後ｱｯﾌﾟﾃﾞｰﾄを確認して下さい。";
 inline constexpr const char* kCopyFailed = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
+// A signed install and a download that is not intact or not from its publisher.
+inline constexpr const char* kUnknownPublisher =
+    "ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
 
 inline constexpr const char* kVersionPrefix = "Ver.";
 
