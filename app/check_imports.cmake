@@ -1,8 +1,9 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when the exe imports a DLL that is not a KnownDLL (COMCTL32 aside: the
-# manifest takes it from WinSxS), or lacks the Remote Desktop mark.
+# Fails when the exe imports a DLL that is not a KnownDLL, or lacks the Remote Desktop
+# mark. COMCTL32 is no KnownDLL: the loader would map it, and look for the DLLs it
+# needs, before the program narrows the DLL search.
 # cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake
-set(allowed advapi32 comctl32 comdlg32 gdi32 imm32 kernel32 msvcrt ole32 oleaut32 shell32
+set(allowed advapi32 comdlg32 gdi32 imm32 kernel32 msvcrt ole32 oleaut32 shell32
   shlwapi user32)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
 if(failed)

@@ -1,35 +1,23 @@
-// Program start: the access screen first, then the message loop until the program
-// ends. Ending the program is always EndProgram, which does not return here.
+// Program start: the replacement step when started for it, else the windows. Ending
+// the program is always EndProgram, which does not return here.
 #include <windows.h>
 
-#include <commctrl.h>
-
+#include "app/updater.hpp"
+#include "platform/win32/administrator.hpp"
 #include "platform/win32/system_library.hpp"
-#include "ui/win32/form_window.hpp"
-#include "ui/win32/windows.hpp"
-#ifdef TERVAN_SENT_FIRST
-#include "app/sent_first.hpp"
-#endif
+#include "platform/win32/win32_file_system.hpp"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // First: every DLL loaded from here on, also by system DLLs, comes from the system
-    // folder and not from the download folder the program runs from.
-    tervan::LimitDllSearchToSystemFolder();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
+    // First, before anything loads a DLL: the DLLs loaded from here on, also by system
+    // DLLs, come from the system folder and not from the download folder the program
+    // runs from, where Windows has SetDefaultDllDirectories (every supported Windows;
+    // see system_library.hpp for older ones). The exe links only KnownDLLs, which
+    // never come from anywhere else.
+    const bool narrowed = tervan::LimitDllSearchToSystemFolder();
+    if (tervan::StartedAsReplaceStep()) return tervan::RunReplaceStep(narrowed);
 
-    if (!tervan::OpenAccessScreen()) return 1;
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-#ifdef TERVAN_SENT_FIRST
-        AnswerSentMessagesFirst();
-#endif
-        // Tab, Enter and the Alt mnemonics work as in a dialog.
-        const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
-        if (top && IsDialogMessageW(top, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    tervan::EndProgram();
+    tervan::Win32FileSystem files;
+    // Administrator rights are asked for only where they would add something, and
+    // only where the step, which runs from the download folder, loads no DLL from it.
+    return tervan::RunWindows(files, narrowed && !tervan::RunsElevated());
 }

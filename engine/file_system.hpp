@@ -30,6 +30,16 @@ public:
     virtual void set_last_write_time(std::int64_t) {}
 };
 
+// What create_new gives: the new file, or none and whether the folder refuses it
+// for good.
+struct NewFile {
+    std::unique_ptr<File> file;
+    // The folder takes no new file from this user at all, as a folder under Program
+    // Files refuses a program without administrator rights: no waiting helps, other
+    // rights might.
+    bool folder_refuses = false;
+};
+
 // Paths are UTF-8 text in the program's own form: folders joined by "\".
 class FileSystem {
 public:
@@ -37,14 +47,18 @@ public:
     // Opens an existing regular file for reading; null when it cannot be opened
     // (missing, a folder, locked against reading, no permission, invalid path).
     virtual std::unique_ptr<File> open_read(const std::string& path) = 0;
-    // Creates a new file for reading and writing; null when it exists already or
+    // Creates a new file for reading and writing; no file when it exists already or
     // cannot be created.
-    virtual std::unique_ptr<File> create_new(const std::string& path) = 0;
+    virtual NewFile create_new(const std::string& path) = 0;
     // Renames `from` to `to` in one step, replacing an existing `to`. Refuses a
     // read-only `to`, as a copy over it would be refused.
     virtual bool rename_replace(const std::string& from, const std::string& to) = 0;
     // Deletes a file; true when it is gone afterwards.
     virtual bool remove(const std::string& path) = 0;
+    // Where files may be busy for a moment (a virus scanner reading a new file), the
+    // calls above wait a little for them. The waits of all calls after this one share
+    // one allowance of about 2 s in all, so that a window thread never looks hung.
+    virtual void start_wait_allowance() {}
     // The version text of an executable (see file_version.hpp); empty when it has none.
     virtual std::string file_version_text(const std::string& path);
 };

@@ -74,85 +74,142 @@ bool SameBytes(File& a, File& b, std::uint64_t size, std::vector<char>& buffer_a
     }
 }
 
-// Writes and checks the temporary copy; the caller renames or removes it.
-bool WriteCheckedCopy(FileSystem& fs, const std::string& source, const std::string& temp) {
-    auto in = fs.open_read(source);
-    if (!in) return false;
-    auto out = fs.create_new(temp);
-    if (!out) return false;
+// Copies `in` into the new, empty `out`, then checks the copy.
+bool WriteCheckedCopy(File& in, File& out) {
     std::vector<char> buffer(kChunk), check(kChunk);
-    const std::int64_t size = CopyAll(*in, *out, buffer);
+    const std::int64_t size = CopyAll(in, out, buffer);
     if (size < 0) return false;
     // As a copy would: the installed file shows when the download was made, not when it
     // was installed. The time only; attributes such as read-only are not carried.
-    if (const auto written_at = in->last_write_time()) out->set_last_write_time(*written_at);
-    if (!out->flush()) return false;
+    if (const auto written_at = in.last_write_time()) out.set_last_write_time(*written_at);
+    if (!out.flush()) return false;
     // Read both files back and compare them. The copy is read from the system's cache
     // as a rule, not from the disk: this catches a write that reported success but came
     // back short or changed, a read that brought wrong bytes, and a download changed in
     // a part already copied, and trusts the disk to keep what the flush handed it.
-    return SameBytes(*in, *out, static_cast<std::uint64_t>(size), buffer, check);
+    return SameBytes(in, out, static_cast<std::uint64_t>(size), buffer, check);
 }
 
 } // namespace
 
-bool ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
-                             const std::string& destination) {
+Replacement ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
+                                    const std::string& destination) {
     const std::string temp = ReplacementTempPath(destination);
+    fs.start_wait_allowance();
     // A run that was ended halfway may have left its temporary file behind.
     fs.remove(temp);
-    if (WriteCheckedCopy(fs, source, temp) && fs.rename_replace(temp, destination)) return true;
+    bool copied = false;
+    if (const auto in = fs.open_read(source)) {
+        NewFile out = fs.create_new(temp);
+        // Nothing was created: the folder takes nothing from this user.
+        if (out.folder_refuses) return Replacement::FolderRefuses;
+        copied = out.file && WriteCheckedCopy(*in, *out.file);
+    } // both files are closed here, as the rename needs
+    if (copied && fs.rename_replace(temp, destination)) return Replacement::Replaced;
     fs.remove(temp);
-    return false;
+    return Replacement::Failed;
+}
+
+UpdateFolders::UpdateFolders(const std::string& destination_text, const std::string& source_text)
+    : destination(TrimBlanks(destination_text)), source(TrimBlanks(source_text)),
+      destination_exe(TargetExePath(destination)), source_exe(TargetExePath(source)) {}
+
+Check CheckFolders(FileSystem& fs, const UpdateFolders& folders) {
+    if (folders.destination.empty()) return Check::NoDestination;
+    if (folders.source.empty()) return Check::NoSource;
+    std::string probed = folders.source_exe;
+    if (!FileIsPresent(fs, probed)) return Check::NoSourceFile;
+    if (folders.destination == folders.source) return Check::SameFolder;
+    return Check::Passed;
+}
+
+Check CheckVersions(FileSystem& fs, const UpdateFolders& folders) {
+    const std::string installed = fs.file_version_text(folders.destination_exe);
+    const std::string downloaded = fs.file_version_text(folders.source_exe);
+    return VersionIsOlder(installed, downloaded) ? Check::Passed : Check::NotNewer;
 }
 
 void UpdateProcedure(UpdateView& view, FileSystem& fs) {
-    const std::string destination_folder = TrimBlanks(view.caption(Caption::Destination));
-    const std::string source_folder = TrimBlanks(view.caption(Caption::Source));
-    const std::string destination_path = TargetExePath(destination_folder);
-    std::string source_path = TargetExePath(source_folder);
-
+    const UpdateFolders folders(view.caption(Caption::Destination), view.caption(Caption::Source));
     view.set_caption(Caption::SourceVersion, "");
 
-    if (destination_folder.empty()) {
+    switch (CheckFolders(fs, folders)) {
+    case Check::NoDestination:
         view.show_message(text::kNoDestination, text::kCheckTitle);
         return;
-    }
-    if (source_folder.empty()) {
+    case Check::NoSource:
         view.show_message(text::kNoSource, text::kUpdateTitle);
         view.choose_source();
         return;
-    }
-    if (!FileIsPresent(fs, source_path)) {
+    case Check::NoSourceFile:
         view.show_message(text::kNoSourceFile, text::kUpdateTitle);
         view.choose_source();
         return;
-    }
-    if (destination_folder == source_folder) {
+    case Check::SameFolder:
         view.show_message(text::kSameFolder, text::kUpdateTitle);
         view.set_caption(Caption::Source, "");
         view.choose_source();
         return;
+    default:
+        break;
     }
 
+    const auto show_installed_version = [&] {
+        view.set_caption(Caption::InstalledVersion,
+                         text::kVersionPrefix + fs.file_version_text(folders.destination_exe));
+    };
     view.set_caption(Caption::SourceVersion,
-                     text::kVersionPrefix + fs.file_version_text(source_path));
-    view.set_caption(Caption::InstalledVersion,
-                     text::kVersionPrefix + fs.file_version_text(destination_path));
+                     text::kVersionPrefix + fs.file_version_text(folders.source_exe));
+    show_installed_version();
 
-    const std::string installed = fs.file_version_text(destination_path);
-    const std::string downloaded = fs.file_version_text(source_path);
-    if (!VersionIsOlder(installed, downloaded)) {
+    if (CheckVersions(fs, folders) != Check::Passed) {
         view.show_message(text::kNotNewer, text::kUpdateTitle);
         return;
     }
 
-    if (!ReplaceFileAllOrNothing(fs, source_path, destination_path)) {
+    Replacement replacement =
+        ReplaceFileAllOrNothing(fs, folders.source_exe, folders.destination_exe);
+    if (replacement == Replacement::FolderRefuses) {
+        // Program Files without administrator rights: the same replacement once more,
+        // by a copy of the program that Windows starts with them once the user agrees.
+        const ElevatedStep step =
+            view.replace_as_administrator(folders.source, folders.destination);
+        replacement = step == ElevatedStep::Replaced ? Replacement::Replaced : Replacement::Failed;
+        // Whatever that step did, the window shows what is installed now.
+        show_installed_version();
+    }
+    if (replacement != Replacement::Replaced) {
         view.show_message(text::kCopyFailed, text::kUpdateTitle);
         return;
     }
     view.show_message(text::kSuccess, text::kUpdateTitle);
     view.exit_program();
+}
+
+namespace {
+
+// "C:\..." or "\\server\share...": a folder that means the same whatever the
+// current folder and drive.
+bool IsAbsoluteFolder(const std::string& folder) {
+    if (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') {
+        const char drive = folder[0];
+        return (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    }
+    return folder.size() > 2 && folder.starts_with("\\\\") && folder[2] != '\\';
+}
+
+} // namespace
+
+StepResult ReplaceWithoutWindow(FileSystem& fs, const std::string& source_folder,
+                                const std::string& destination_folder) {
+    const UpdateFolders folders(destination_folder, source_folder);
+    if (!IsAbsoluteFolder(folders.destination) || !IsAbsoluteFolder(folders.source) ||
+        CheckFolders(fs, folders) != Check::Passed || CheckVersions(fs, folders) != Check::Passed)
+        return StepResult::Refused;
+    return ReplaceFileAllOrNothing(fs, folders.source_exe, folders.destination_exe) ==
+                   Replacement::Replaced
+               ? StepResult::Replaced
+               : StepResult::Failed;
 }
 
 } // namespace tervan

@@ -15,6 +15,13 @@ enum class Caption {
     InstalledVersion, // Label5(1)
 };
 
+// How the replacement run again with administrator rights went.
+enum class ElevatedStep {
+    Replaced,
+    Failed, // it ran and replaced nothing, or it could not tell
+    NotRun, // not asked for (no use, or not safe), declined at the prompt, or not started
+};
+
 // The update window as the update procedure sees it: nothing more.
 class UpdateView {
 public:
@@ -27,6 +34,11 @@ public:
     virtual void choose_source() = 0;
     // Ends the program.
     virtual void exit_program() = 0;
+    // Runs the replacement once more with administrator rights, after the install
+    // folder refused its temporary file (see ReplaceWithoutWindow); the window waits
+    // meanwhile. Trimmed folder texts.
+    virtual ElevatedStep replace_as_administrator(const std::string& source_folder,
+                                                  const std::string& destination_folder) = 0;
 };
 
 inline constexpr const char* kTargetExeName = "tervan58.exe";
@@ -41,17 +53,60 @@ std::string TargetExePath(const std::string& folder_text);
 // `path` first, as the caller's own text.
 bool FileIsPresent(FileSystem& fs, std::string& path);
 
+enum class Replacement {
+    Replaced,
+    Failed,
+    // The destination's folder refused the temporary file for good, as Program Files
+    // refuses a program without administrator rights.
+    FolderRefuses,
+};
+
 // Replaces `destination` by a copy of `source`, all or nothing: the bytes go to a
 // temporary file beside the destination, are checked and flushed, and then take
 // the destination's place in one rename. On failure the destination is untouched
 // and no temporary file is left.
-bool ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
-                             const std::string& destination);
+Replacement ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
+                                    const std::string& destination);
 
 // The temporary file used by ReplaceFileAllOrNothing for a destination.
 std::string ReplacementTempPath(const std::string& destination);
 
+// The two folders of an update, trimmed, and the two tervan58.exe in them.
+struct UpdateFolders {
+    UpdateFolders(const std::string& destination_text, const std::string& source_text);
+    std::string destination, source;
+    std::string destination_exe, source_exe;
+};
+
+// The checks before anything is copied, in the order they are made; the first that
+// fails, or Passed.
+enum class Check {
+    Passed,
+    NoDestination,
+    NoSource,
+    NoSourceFile,
+    SameFolder,
+    NotNewer,
+};
+// Both folders given, the download there, and the folders not the same text.
+Check CheckFolders(FileSystem& fs, const UpdateFolders& folders);
+// The download newer than the installed file (the versions read anew).
+Check CheckVersions(FileSystem& fs, const UpdateFolders& folders);
+
 // One click of the start button.
 void UpdateProcedure(UpdateView& view, FileSystem& fs);
+
+// What the update comes to without a window: the step the update window starts with
+// administrator rights. The values are its exit codes.
+enum class StepResult {
+    Replaced = 0,
+    Failed = 1,  // the installed file untouched, nothing left
+    Refused = 2, // stopped before touching anything
+};
+
+// The click's checks and replacement, and nothing more: no window, no message, no
+// settings. Absolute folders only: the step's current folder is not the window's.
+StepResult ReplaceWithoutWindow(FileSystem& fs, const std::string& source_folder,
+                                const std::string& destination_folder);
 
 } // namespace tervan

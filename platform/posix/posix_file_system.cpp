@@ -89,11 +89,15 @@ std::unique_ptr<File> PosixFileSystem::open_read(const std::string& path) {
     return std::make_unique<PosixFile>(fd);
 }
 
-std::unique_ptr<File> PosixFileSystem::create_new(const std::string& path) {
-    const int fd =
-        ::open(ToPosixPath(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    return std::make_unique<PosixFile>(fd);
+NewFile PosixFileSystem::create_new(const std::string& path) {
+    const std::string name = ToPosixPath(path);
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) return {std::make_unique<PosixFile>(fd)};
+    // No permission, and nothing of that name in the way: the folder refuses.
+    struct stat st {};
+    const bool refused = (errno == EACCES || errno == EPERM || errno == EROFS) &&
+                         ::lstat(name.c_str(), &st) != 0 && errno == ENOENT;
+    return {nullptr, refused};
 }
 
 bool PosixFileSystem::rename_replace(const std::string& from, const std::string& to) {

@@ -9,8 +9,6 @@
 
 namespace tervan {
 
-namespace {
-
 // The call truncates silently when the buffer is short, and systems with long paths
 // enabled can run an exe from beyond MAX_PATH: grow until the answer fits.
 std::wstring OwnExePath() {
@@ -27,8 +25,6 @@ std::wstring OwnExePath() {
         buffer.resize(buffer.size() * 2);
     }
 }
-
-} // namespace
 
 std::string OwnFolder() {
     std::wstring path = OwnExePath();

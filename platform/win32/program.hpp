@@ -5,6 +5,9 @@
 
 namespace tervan {
 
+// The running exe's full path, as the loader reports it; empty if it cannot be had.
+std::wstring OwnExePath();
+
 // The folder that holds the running exe, without a trailing "\" except for a
 // drive root ("C:\"). A "\\?\" prefix the loader may report is removed, so the
 // text can be shown and compared like any other folder text.

@@ -135,23 +135,42 @@ bool RefusesForGood(const std::wstring& path) {
            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
 }
 
-constexpr DWORD kFirstWaitMs = 5;
-constexpr DWORD kLongestWaitMs = 2000; // in all
+// Nothing at all has that name, not even a file that is still being deleted (whose
+// name Windows keeps, refusing access, until the last program holding it lets go).
+bool NothingNamed(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetLastError() == ERROR_FILE_NOT_FOUND;
+}
 
-// Makes `attempt` again while it fails as if busy, after waits doubling from 5 ms,
-// until 2 s have passed. GetLastError() then tells the last attempt's error.
-template <typename Attempt> bool RetriedWhileBusy(Attempt attempt) {
-    DWORD waited = 0;
+// What one attempt came to.
+enum class Outcome { Done, Busy, Failed };
+
+Outcome OutcomeOf(bool done) {
+    if (done) return Outcome::Done;
+    return MayBeBusy(GetLastError()) ? Outcome::Busy : Outcome::Failed;
+}
+
+constexpr DWORD kFirstWaitMs = 5;
+
+} // namespace
+
+// Makes `attempt` again while it comes out busy, after waits doubling from 5 ms, until
+// the allowance is spent. GetLastError() then tells the last attempt's error.
+template <typename Attempt> bool Win32FileSystem::retried_while_busy(Attempt attempt) {
     for (DWORD wait = kFirstWaitMs;; wait *= 2) {
-        if (attempt()) return true;
-        if (!MayBeBusy(GetLastError()) || waited >= kLongestWaitMs) return false;
-        wait = std::min(wait, kLongestWaitMs - waited);
+        const Outcome outcome = attempt();
+        if (outcome != Outcome::Busy || wait_left_ms_ == 0) return outcome == Outcome::Done;
+        const DWORD error = GetLastError();
+        wait = std::min(wait, wait_left_ms_);
         Sleep(wait);
-        waited += wait;
+        wait_left_ms_ -= wait;
+        SetLastError(error);
     }
 }
 
-} // namespace
+void Win32FileSystem::start_wait_allowance() {
+    wait_left_ms_ = kWaitAllowanceMs;
+}
 
 std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
     const HANDLE handle = CreateFileW(Win32Path(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -166,19 +185,29 @@ std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
     return std::make_unique<Win32File>(handle, 0);
 }
 
-std::unique_ptr<File> Win32FileSystem::create_new(const std::string& path) {
+NewFile Win32FileSystem::create_new(const std::string& path) {
     const std::wstring name = Win32Path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
+    bool refused = false;
     // No sharing: nobody else has any business with a file that is still being written.
-    // A leftover of that name that was just deleted while a scanner had it open stays
-    // in the way, refusing access, until the scanner lets go.
-    const bool created = RetriedWhileBusy([&] {
+    const bool created = retried_while_busy([&] {
         handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle != INVALID_HANDLE_VALUE;
+        if (handle != INVALID_HANDLE_VALUE) return Outcome::Done;
+        const DWORD error = GetLastError();
+        // Access denied with no file of that name in the way: the folder does not let
+        // this user create files (Program Files with a limited token), and waiting
+        // changes nothing. With a file in the way, it is a leftover that was just
+        // deleted while a scanner still holds it: Windows refuses access until the
+        // scanner lets go, and that is worth the wait. (Wine answers a create over such
+        // a file with ERROR_FILE_EXISTS at once, so under Wine only injected faults
+        // reach this wait.)
+        refused = error == ERROR_ACCESS_DENIED && NothingNamed(name);
+        SetLastError(error);
+        return refused ? Outcome::Failed : OutcomeOf(false);
     });
-    if (!created) return nullptr;
-    return std::make_unique<Win32File>(handle, 0);
+    if (created) return {std::make_unique<Win32File>(handle, 0)};
+    return {nullptr, refused};
 }
 
 bool Win32FileSystem::rename_replace(const std::string& from, const std::string& to) {
@@ -190,16 +219,17 @@ bool Win32FileSystem::rename_replace(const std::string& from, const std::string&
     // Within one volume this only changes folder entries; the file system logs the
     // change, but it may reach the disk after the call returns. MOVEFILE_WRITE_THROUGH
     // waits only for a move that copies to another volume.
-    return RetriedWhileBusy([&] {
-        return MoveFileExW(source.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return retried_while_busy([&] {
+        return OutcomeOf(MoveFileExW(source.c_str(), target.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
     });
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
     const std::wstring target = Win32Path(path);
-    const auto attempt = [&] { return DeleteFileW(target.c_str()) != 0; };
-    if (RefusesForGood(target) ? attempt() : RetriedWhileBusy(attempt)) return true;
+    const auto attempt = [&] { return OutcomeOf(DeleteFileW(target.c_str()) != 0); };
+    if (RefusesForGood(target) ? attempt() == Outcome::Done : retried_while_busy(attempt))
+        return true;
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;

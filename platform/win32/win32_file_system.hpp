@@ -16,15 +16,24 @@ namespace tervan {
 // shorter path that names some other file.
 std::wstring Win32Path(const std::string& path);
 
-class Win32FileSystem final : public FileSystem {
+// Waits out files that are busy for a moment (a virus scanner's look at a new file),
+// out of one allowance of about 2 s, which starts full.
+class Win32FileSystem : public FileSystem {
 public:
     std::unique_ptr<File> open_read(const std::string& path) override;
-    std::unique_ptr<File> create_new(const std::string& path) override;
+    NewFile create_new(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
+    void start_wait_allowance() override;
     // Through the Windows version API, which is what Explorer shows the user, once
     // the portable reader has found an intact version resource.
     std::string file_version_text(const std::string& path) override;
+
+private:
+    static constexpr unsigned long kWaitAllowanceMs = 2000;
+    template <typename Attempt> bool retried_while_busy(Attempt attempt);
+
+    unsigned long wait_left_ms_ = kWaitAllowanceMs;
 };
 
 } // namespace tervan

@@ -116,7 +116,7 @@ int VersionParts(const std::string& path) {
 int Replace(const std::string& key, const std::string& source, const std::string& destination) {
     Win32FileSystem fs;
     const auto start = std::chrono::steady_clock::now();
-    const bool replaced = ReplaceFileAllOrNothing(fs, source, destination);
+    const bool replaced = ReplaceFileAllOrNothing(fs, source, destination) == Replacement::Replaced;
     const double seconds = SecondsSince(start);
     if (!replaced) return Fail("ReplaceFileAllOrNothing failed");
     Put(key, seconds);

@@ -55,6 +55,9 @@ public:
     virtual ProgramVersion own_version() = 0;
     virtual std::string read_setting(const std::string& app, const std::string& section,
                                      const std::string& key) = 0;
+    // See UpdateView::replace_as_administrator.
+    virtual ElevatedStep replace_as_administrator(const std::string& source_folder,
+                                                  const std::string& destination_folder) = 0;
 };
 
 // The update window's state and event procedures.
@@ -83,6 +86,10 @@ private:
     }
     void choose_source() override { Command5_Click(); }
     void exit_program() override { Command4_Click(); }
+    ElevatedStep replace_as_administrator(const std::string& source_folder,
+                                          const std::string& destination_folder) override {
+        return host_.replace_as_administrator(source_folder, destination_folder);
+    }
 
     UpdateWindowHost& host_;
     FileSystem& fs_;

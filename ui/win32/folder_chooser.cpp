@@ -1,45 +1,11 @@
 #include "ui/win32/folder_chooser.hpp"
 
-#include <objbase.h>
-#include <shlobj.h>
 #include <vector>
 
-#include "platform/win32/system_library.hpp"
+#include "platform/win32/shell.hpp"
 #include "platform/win32/text.hpp"
 
 namespace tervan {
-
-namespace {
-
-// shell32 and ole32 are loaded, and COM started, only when the chooser first opens:
-// most runs never open it, and both DLLs with COM weigh on every start.
-struct ShellApi {
-    decltype(SHBrowseForFolderW)* browse = nullptr;
-    decltype(SHGetPathFromIDListEx)* path_ex = nullptr; // newer systems only
-    decltype(SHGetPathFromIDListW)* path = nullptr;
-    decltype(CoTaskMemFree)* free = nullptr;
-};
-
-const ShellApi& Shell() {
-    static const ShellApi api = [] {
-        const HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
-        const auto initialize = ProcedureOf<decltype(CoInitializeEx)>(ole32, "CoInitializeEx");
-        if (!initialize) return ShellApi{};
-        // The browser wants COM in a single-threaded apartment on this thread. Should
-        // something have made it multi-threaded already (RPC_E_CHANGED_MODE), the
-        // classic browser still works there.
-        initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        const HMODULE shell32 = LoadSystemLibrary(L"shell32.dll");
-        return ShellApi{
-            ProcedureOf<decltype(SHBrowseForFolderW)>(shell32, "SHBrowseForFolderW"),
-            ProcedureOf<decltype(SHGetPathFromIDListEx)>(shell32, "SHGetPathFromIDListEx"),
-            ProcedureOf<decltype(SHGetPathFromIDListW)>(shell32, "SHGetPathFromIDListW"),
-            ProcedureOf<decltype(CoTaskMemFree)>(ole32, "CoTaskMemFree")};
-    }();
-    return api;
-}
-
-} // namespace
 
 std::string PickFolder(HWND owner) {
     const ShellApi& shell = Shell();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/system_library.hpp"
 #include "platform/win32/text.hpp"
 
 namespace tervan {
@@ -71,13 +72,41 @@ const std::wstring& FontFace() {
     return face;
 }
 
+// Loaded at run time, never linked: the loader maps a linked DLL, and looks for the
+// DLLs it needs, before the program's first line can narrow the DLL search to the
+// system folder (see system_library.hpp); the download folder would come first.
+struct CommonControls {
+    decltype(SetWindowSubclass)* set_subclass = nullptr;
+    decltype(DefSubclassProc)* default_proc = nullptr;
+    decltype(RemoveWindowSubclass)* remove_subclass = nullptr;
+};
+
+// nullptr when they cannot be loaded.
+const CommonControls* LoadedCommonControls() {
+    static const CommonControls controls = [] {
+        const HMODULE module = LoadCommonControlsLibrary();
+        const auto initialize =
+            ProcedureOf<decltype(InitCommonControlsEx)>(module, "InitCommonControlsEx");
+        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+        if (!initialize || !initialize(&classes)) return CommonControls{};
+        return CommonControls{
+            ProcedureOf<decltype(SetWindowSubclass)>(module, "SetWindowSubclass"),
+            ProcedureOf<decltype(DefSubclassProc)>(module, "DefSubclassProc"),
+            ProcedureOf<decltype(RemoveWindowSubclass)>(module, "RemoveWindowSubclass")};
+    }();
+    const bool complete =
+        controls.set_subclass && controls.default_proc && controls.remove_subclass;
+    return complete ? &controls : nullptr;
+}
+
 // A password box passes Enter to the form instead of beeping.
 LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                            DWORD_PTR form) {
+    const auto pass_on = LoadedCommonControls()->default_proc;
     switch (message) {
     case WM_GETDLGCODE:
         if (lparam && reinterpret_cast<const MSG*>(lparam)->wParam == VK_RETURN)
-            return DLGC_WANTALLKEYS | DefSubclassProc(hwnd, message, wparam, lparam);
+            return DLGC_WANTALLKEYS | pass_on(hwnd, message, wparam, lparam);
         break;
     case WM_KEYDOWN: {
         auto* window = reinterpret_cast<FormWindow*>(form);
@@ -89,10 +118,10 @@ LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
         if (wparam == '\r' || wparam == '\n') return 0;
         break;
     case WM_NCDESTROY:
-        RemoveWindowSubclass(hwnd, EntryProc, 0);
+        LoadedCommonControls()->remove_subclass(hwnd, EntryProc, 0);
         break;
     }
-    return DefSubclassProc(hwnd, message, wparam, lparam);
+    return pass_on(hwnd, message, wparam, lparam);
 }
 
 bool SystemHighContrastOn() {
@@ -144,6 +173,8 @@ void FormWindow::destroy() {
 }
 
 bool FormWindow::create(const FormSpec& spec, const std::string& title) {
+    const CommonControls* common = LoadedCommonControls();
+    if (!common) return false;
     static const ATOM registered = [] {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
@@ -218,7 +249,7 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
                 SendMessageW(control.hwnd, EM_SETPASSWORDCHAR, L'*', 0);
                 SendMessageW(control.hwnd, EM_LIMITTEXT, 10, 0);
                 ImmAssociateContextEx(control.hwnd, nullptr, 0); // no input method editor
-                SetWindowSubclass(control.hwnd, EntryProc, 0, reinterpret_cast<DWORD_PTR>(this));
+                common->set_subclass(control.hwnd, EntryProc, 0, reinterpret_cast<DWORD_PTR>(this));
             }
             break;
         }
@@ -356,6 +387,9 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
 LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_COMMAND: {
+        // A disabled form waits for something (the administrator step): no second
+        // procedure may start, not even from a click posted to a button.
+        if (!IsWindowEnabled(hwnd_)) return 0;
         int id = LOWORD(wparam);
         // Enter on a focused button presses it, as in any dialog.
         if (id == IDOK && lparam == 0) {

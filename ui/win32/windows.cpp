@@ -1,9 +1,11 @@
 #include "ui/win32/windows.hpp"
 
+#include <memory>
+
+#include "platform/win32/administrator.hpp"
 #include "platform/win32/message_box.hpp"
 #include "platform/win32/program.hpp"
 #include "platform/win32/settings.hpp"
-#include "platform/win32/win32_file_system.hpp"
 #include "ui/forms/access_screen.hpp"
 #include "ui/forms/update_window.hpp"
 #include "ui/win32/folder_chooser.hpp"
@@ -15,6 +17,9 @@ namespace {
 
 class UpdateWindow final : public UpdateWindowHost {
 public:
+    UpdateWindow(FileSystem& files, bool may_ask_for_administrator)
+        : may_ask_for_administrator_(may_ask_for_administrator), form_(*this, files) {}
+
     bool open() {
         if (!window_.create(update_window::Layout(), "")) return false;
         window_.on_click = [this](int id) {
@@ -61,14 +66,22 @@ private:
                              const std::string& key) override {
         return ReadProgramSetting(app, section, key);
     }
+    ElevatedStep replace_as_administrator(const std::string& source_folder,
+                                          const std::string& destination_folder) override {
+        if (!may_ask_for_administrator_) return ElevatedStep::NotRun;
+        return RunElevatedReplace(window_.hwnd(), source_folder, destination_folder);
+    }
 
     FormWindow window_;
-    Win32FileSystem fs_;
-    Form1 form_{*this, fs_};
+    bool may_ask_for_administrator_;
+    Form1 form_;
 };
 
 class AccessScreen final : public AccessScreenHost {
 public:
+    AccessScreen(FileSystem& files, bool may_ask_for_administrator)
+        : files_(files), may_ask_for_administrator_(may_ask_for_administrator) {}
+
     bool open() {
         if (!window_.create(access_screen::Layout(), AccessScreenTitle())) return false;
         window_.on_click = [this](int id) {
@@ -102,6 +115,8 @@ private:
     void end_program() override { EndProgram(); }
 
     FormWindow window_;
+    FileSystem& files_;
+    bool may_ask_for_administrator_;
     Form3 form_{*this};
 };
 
@@ -113,19 +128,15 @@ void AccessScreen::open_update_window() {
     // The screen unloads and is never used again; the object itself stays, as this
     // runs inside its own click handler.
     window_.destroy();
-    if (!OpenUpdateWindow()) EndProgram();
+    g_update_window = std::make_unique<UpdateWindow>(files_, may_ask_for_administrator_);
+    if (!g_update_window->open()) EndProgram();
 }
 
 } // namespace
 
-bool OpenAccessScreen() {
-    g_access_screen = std::make_unique<AccessScreen>();
+bool OpenAccessScreen(FileSystem& files, bool may_ask_for_administrator) {
+    g_access_screen = std::make_unique<AccessScreen>(files, may_ask_for_administrator);
     return g_access_screen->open();
-}
-
-bool OpenUpdateWindow() {
-    g_update_window = std::make_unique<UpdateWindow>();
-    return g_update_window->open();
 }
 
 } // namespace tervan

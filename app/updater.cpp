@@ -1,0 +1,53 @@
+#include "app/updater.hpp"
+
+#include <cstdlib>
+#include <cwchar>
+
+#include <windows.h>
+
+#include "engine/update_procedure.hpp"
+#include "platform/win32/text.hpp"
+#include "platform/win32/win32_file_system.hpp"
+#include "ui/win32/form_window.hpp"
+#include "ui/win32/windows.hpp"
+#ifdef TERVAN_SENT_FIRST
+#include "app/sent_first.hpp"
+#endif
+
+namespace tervan {
+
+// The C runtime splits the command line as CommandLineToArgvW does for the quoting
+// the update window uses, without loading shell32.
+bool StartedAsReplaceStep() {
+    return __argc >= 2 && std::wcscmp(__wargv[1], L"--replace") == 0;
+}
+
+int RunReplaceStep(bool dll_search_narrowed) {
+    constexpr int kRefused = static_cast<int>(StepResult::Refused);
+    // The step runs from the download folder with administrator rights: where that
+    // folder stays in the DLL search, a DLL saved there would run with those rights.
+    if (!dll_search_narrowed || __argc != 4) return kRefused;
+    // Nobody sees this process: a removed disk fails the call instead of asking.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    Win32FileSystem files;
+    return static_cast<int>(ReplaceWithoutWindow(files, Narrow(__wargv[2]), Narrow(__wargv[3])));
+}
+
+int RunWindows(FileSystem& files, bool may_ask_for_administrator) {
+    if (!OpenAccessScreen(files, may_ask_for_administrator)) return 1;
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+#ifdef TERVAN_SENT_FIRST
+        AnswerSentMessagesFirst();
+#endif
+        // Tab, Enter and the Alt mnemonics work as in a dialog.
+        const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+        if (top && IsDialogMessageW(top, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    EndProgram();
+}
+
+} // namespace tervan

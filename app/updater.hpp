@@ -1,0 +1,22 @@
+// The two ways the program runs, for wWinMain and for the tests' copies of the
+// program.
+#pragma once
+
+#include "engine/file_system.hpp"
+
+namespace tervan {
+
+// Started as `tervan58-updater.exe --replace "<download folder>" "<install folder>"`:
+// the replacement step that the update window starts with administrator rights.
+bool StartedAsReplaceStep();
+
+// The step: no window, no access screen, no one-copy mark (the window that started
+// it holds that), no registry; the click's checks and replacement, nothing more.
+// Returns the exit code (see StepResult). `dll_search_narrowed`: see
+// LimitDllSearchToSystemFolder; without it the step refuses to run.
+int RunReplaceStep(bool dll_search_narrowed);
+
+// The access screen, then the update window, until the program ends.
+int RunWindows(FileSystem& files, bool may_ask_for_administrator);
+
+} // namespace tervan
