@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 
@@ -200,6 +201,20 @@ DWORD ProcessOf(HWND window) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     return pid;
+}
+
+std::wstring LoadedModule(DWORD pid, std::wstring_view file_name) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE) return {};
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    std::wstring path;
+    for (BOOL more = Module32FirstW(snapshot, &module); more && path.empty();
+         more = Module32NextW(snapshot, &module))
+        if (lstrcmpiW(module.szModule, std::wstring(file_name).c_str()) == 0)
+            path = module.szExePath;
+    CloseHandle(snapshot);
+    return path;
 }
 
 std::vector<HWND> VisibleTopLevel(DWORD pid) {

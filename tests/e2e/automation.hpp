@@ -60,6 +60,8 @@ std::wstring ClassName(HWND window);
 // WM_GETTEXT, which also reads edits and windows of other processes.
 std::wstring TextOf(HWND window);
 DWORD ProcessOf(HWND window);
+// The full path of the module of that file name loaded in the process; empty when none.
+std::wstring LoadedModule(DWORD pid, std::wstring_view file_name);
 // The visible top-level windows of a process, in z-order.
 std::vector<HWND> VisibleTopLevel(DWORD pid);
 // A visible top-level window of the process with that class (and title, when given).

@@ -46,6 +46,11 @@ std::string BuiltUpdater() {
     return exe ? exe : "";
 }
 
+std::string BuiltBesideUpdater(const std::string& name) {
+    const std::string updater = BuiltUpdater();
+    return updater.substr(0, updater.find_last_of("/\\") + 1) + name;
+}
+
 RegistryValue::RegistryValue(HKEY root, std::wstring key, std::wstring name)
     : root_(root), key_(std::move(key)), name_(std::move(name)) {
     DWORD size = 0;
@@ -119,9 +124,9 @@ std::string Sandbox::folder(const std::string& relative) const {
     }
 }
 
-std::string Sandbox::put_updater(const std::string& folder) const {
+std::string Sandbox::put_updater(const std::string& folder, const std::string& built) const {
     const std::string copy = folder + "\\tervan58-updater.exe";
-    if (!CopyFileW(Wide(BuiltUpdater()).c_str(), Wide(copy).c_str(), FALSE)) return {};
+    if (!CopyFileW(Wide(built).c_str(), Wide(copy).c_str(), FALSE)) return {};
     return copy;
 }
 

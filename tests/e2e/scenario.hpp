@@ -33,6 +33,8 @@ std::string Tervan58Bytes(Version version, unsigned seed, std::size_t extra = 30
 
 // The updater built next to the suites (TERVAN_UPDATER_EXE); empty when unknown.
 std::string BuiltUpdater();
+// A file built beside it, such as a test copy of the program.
+std::string BuiltBesideUpdater(const std::string& name);
 
 // A registry value of the current user, put back as it was when this goes away.
 class RegistryValue {
@@ -72,8 +74,10 @@ public:
     const std::string& root() const { return temp_.path(); }
     // Creates the folder (and its parents below the root) and returns its path.
     std::string folder(const std::string& relative) const;
-    // Copies the built updater into `folder`; returns the copy's path.
-    std::string put_updater(const std::string& folder) const;
+    // Copies the built updater (or `built`) into `folder` as tervan58-updater.exe;
+    // returns the copy's path.
+    std::string put_updater(const std::string& folder,
+                            const std::string& built = BuiltUpdater()) const;
     // Writes `folder`\tervan58.exe; returns the bytes written.
     std::string put_tervan58(const std::string& folder, Version version, unsigned seed,
                              std::size_t extra = 3000) const;

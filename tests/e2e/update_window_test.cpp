@@ -45,6 +45,10 @@ TEST_F(UpdateWindowTest, LoadShowsFoldersVersionsAndTitle) {
     EXPECT_TRUE(SameText(run->update.text(ids::kSourceVersion), L"Ver"));
     EXPECT_TRUE(SameText(run->update.text(ids::kInstalledVersion), L"Ver.1.2.3.4"));
     EXPECT_TRUE(run->idle(run->update));
+    // The common controls are loaded at run time, by name, so that the manifest still
+    // picks version 6 from WinSxS rather than version 5 from the system folder.
+    EXPECT_NE(LoadedModule(run->pid(), L"comctl32.dll").find(L"\\winsxs\\"), std::wstring::npos)
+        << Printable(LoadedModule(run->pid(), L"comctl32.dll"));
 }
 
 TEST_F(UpdateWindowTest, NewerDownloadReplacesTheInstalledFileAndEnds) {
@@ -73,9 +77,7 @@ TEST_F(UpdateWindowTest, NewerDownloadReplacesTheInstalledFileAndEnds) {
 // version.dll, so the look-alike may be loaded anyway, marking itself; what counts is
 // that the program does not use it.)
 TEST_F(UpdateWindowTest, VersionDllInTheDownloadFolderIsNotUsed) {
-    const std::string updater = BuiltUpdater();
-    const std::string planted =
-        updater.substr(0, updater.find_last_of("/\\")) + "\\planted\\version.dll";
+    const std::string planted = BuiltBesideUpdater("planted\\version.dll");
     box.put_tervan58(install, {1, 0, 0, 1}, 1);
     const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
     ASSERT_TRUE(CopyFileW(Wide(planted).c_str(), Wide(download + "\\version.dll").c_str(), FALSE))

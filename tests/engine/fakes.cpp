@@ -39,9 +39,10 @@ std::unique_ptr<File> MemoryFileSystem::open_read(const std::string& path) {
     return std::make_unique<StringFile>(it->second);
 }
 
-std::unique_ptr<File> MemoryFileSystem::create_new(const std::string& path) {
-    if (files.count(path) || !folders.count(FolderOf(path))) return nullptr;
-    return std::make_unique<StringFile>(files[path]);
+NewFile MemoryFileSystem::create_new(const std::string& path) {
+    if (files.count(path) || !folders.count(FolderOf(path))) return {};
+    if (refusing.count(FolderOf(path))) return {nullptr, true};
+    return {std::make_unique<StringFile>(files[path])};
 }
 
 bool MemoryFileSystem::rename_replace(const std::string& from, const std::string& to) {

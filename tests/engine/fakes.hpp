@@ -2,6 +2,7 @@
 // system whose files carry their version text in their first line.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -30,6 +31,13 @@ public:
         if (chosen_folder) captions[Caption::Source] = *chosen_folder;
     }
     void exit_program() override { events.push_back("exit"); }
+    // The step with administrator rights; unset, it is declined.
+    std::function<ElevatedStep()> administrator;
+    ElevatedStep replace_as_administrator(const std::string& source_folder,
+                                          const std::string& destination_folder) override {
+        events.push_back("administrator: " + source_folder + " -> " + destination_folder);
+        return administrator ? administrator() : ElevatedStep::NotRun;
+    }
 };
 
 // Files are byte strings keyed by path; a file's version text is what follows
@@ -40,6 +48,8 @@ public:
     std::set<std::string> folders;
     std::set<std::string> unreadable;
     std::set<std::string> read_only;
+    // Folders that take no new file, as Program Files without administrator rights.
+    std::set<std::string> refusing;
 
     void add_folder(const std::string& folder) { folders.insert(folder); }
     void add_exe(const std::string& folder, const std::string& version,
@@ -49,7 +59,7 @@ public:
     }
 
     std::unique_ptr<File> open_read(const std::string& path) override;
-    std::unique_ptr<File> create_new(const std::string& path) override;
+    NewFile create_new(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::string file_version_text(const std::string& path) override;

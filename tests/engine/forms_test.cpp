@@ -32,6 +32,10 @@ struct FakeUpdateWindow : UpdateWindowHost {
         events.push_back("read " + app + "/" + section + "/" + key);
         return setting;
     }
+    ElevatedStep replace_as_administrator(const std::string&, const std::string&) override {
+        events.push_back("administrator");
+        return ElevatedStep::NotRun;
+    }
 };
 
 TEST(UpdateWindowTitle, RevisionFollowsTheMinorNumber) {

@@ -36,10 +36,12 @@ public:
         auto file = real_.open_read(path);
         return file ? std::make_unique<Faulty>(std::move(file), *this, path) : nullptr;
     }
-    std::unique_ptr<File> create_new(const std::string& path) override {
-        if (fault_ == Fault::CreateTemp) return nullptr;
-        auto file = real_.create_new(path);
-        return file ? std::make_unique<Faulty>(std::move(file), *this, path) : nullptr;
+    NewFile create_new(const std::string& path) override {
+        if (fault_ == Fault::CreateTemp) return {};
+        NewFile created = real_.create_new(path);
+        if (created.file)
+            created.file = std::make_unique<Faulty>(std::move(created.file), *this, path);
+        return created;
     }
     bool rename_replace(const std::string& from, const std::string& to) override {
         return fault_ != Fault::Rename && real_.rename_replace(from, to);
@@ -119,7 +121,7 @@ TEST_F(ReplaceTest, ReplacesWithExactlyTheNewBytesAndTheirTime) {
     const auto made = std::filesystem::last_write_time(source) - std::chrono::hours(24 * 400);
     std::filesystem::last_write_time(source, made);
     PosixFileSystem fs;
-    ASSERT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    ASSERT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     EXPECT_BYTES(destination, new_bytes);
     EXPECT_BYTES(source, new_bytes);
     EXPECT_EQ(files_in_folder(), 2u);
@@ -129,14 +131,14 @@ TEST_F(ReplaceTest, ReplacesWithExactlyTheNewBytesAndTheirTime) {
 TEST_F(ReplaceTest, CreatesTheInstalledFileWhenThereIsNone) {
     std::filesystem::remove(destination);
     PosixFileSystem fs;
-    ASSERT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    ASSERT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     EXPECT_BYTES(destination, new_bytes);
 }
 
 TEST_F(ReplaceTest, ATemporaryFileLeftByAnEndedRunIsReplacedAndGone) {
     WriteFile(ReplacementTempPath(destination), "half a copy");
     PosixFileSystem fs;
-    ASSERT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    ASSERT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     EXPECT_BYTES(destination, new_bytes);
     EXPECT_FALSE(std::filesystem::exists(ReplacementTempPath(destination)));
 }
@@ -151,7 +153,7 @@ class ReplaceFaultTest : public ReplaceTest, public ::testing::WithParamInterfac
 
 TEST_P(ReplaceFaultTest, LeavesTheInstalledFileAsItWas) {
     FaultyFileSystem fs(GetParam().fault, GetParam().nth);
-    EXPECT_FALSE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Failed);
     EXPECT_BYTES(destination, old_bytes);
     EXPECT_FALSE(std::filesystem::exists(ReplacementTempPath(destination)));
 }
@@ -172,14 +174,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReplaceTest, RefusesAReadOnlyInstalledFile) {
     ::chmod(destination.c_str(), 0444);
     PosixFileSystem fs;
-    EXPECT_FALSE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Failed);
     EXPECT_BYTES(destination, old_bytes);
     EXPECT_EQ(files_in_folder(), 2u);
 }
 
 TEST_F(ReplaceTest, MissingDestinationFolderCreatesNothing) {
     PosixFileSystem fs;
-    EXPECT_FALSE(ReplaceFileAllOrNothing(fs, source, dir / "gone/tervan58.exe"));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, dir / "gone/tervan58.exe"), Replacement::Failed);
     EXPECT_FALSE(std::filesystem::exists(dir / "gone"));
 }
 

@@ -168,6 +168,37 @@ TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
     EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
 }
 
+// An install folder that takes no new files (Program Files without administrator
+// rights) is tried once more, with those rights; what that step comes to decides the
+// message, and the window shows what is installed afterwards. (The other copy
+// failures, above and below, never ask.)
+TEST_F(UpdateTest, RefusingInstallFolderIsTriedOnceWithAdministratorRights) {
+    const std::string asked = "administrator: " + kDownload + " -> " + kInstall;
+    view.captions[Caption::Destination] = " " + kInstall + " ";
+    for (const ElevatedStep step :
+         {ElevatedStep::Replaced, ElevatedStep::Failed, ElevatedStep::NotRun}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        view.events.clear();
+        fs = MemoryFileSystem();
+        fs.add_exe(kInstall, "1.0.0.1", "old");
+        fs.add_exe(kDownload, "1.0.0.2", "new");
+        fs.refusing.insert(kInstall);
+        view.administrator = [&] {
+            if (step == ElevatedStep::Replaced) fs.files[kInstalledExe] = fs.files[kDownloadedExe];
+            return step;
+        };
+        click();
+        if (step == ElevatedStep::Replaced) {
+            EXPECT_EQ(events(), (std::vector<std::string>{asked, kSuccess, "exit"}));
+            EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.2");
+        } else {
+            EXPECT_EQ(events(), (std::vector<std::string>{asked, kCopyFailed}));
+            EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+        }
+        EXPECT_EQ(fs.files.size(), 2u); // no temporary file
+    }
+}
+
 TEST_F(UpdateTest, MissingInstallFolderIsACopyFailure) {
     fs.add_exe(kDownload, "1.0.0.2");
     click();

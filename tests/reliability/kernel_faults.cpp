@@ -12,6 +12,7 @@ struct State {
     std::array<unsigned, kCallKinds> counts{};
     bool fired = false;
     bool spoiled_data = false;
+    std::wstring pending; // the name a DeletePending fault keeps
 };
 State g_state;
 
@@ -48,9 +49,12 @@ HANDLE WINAPI StandInCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                  HANDLE model) {
     if (Hit(Call::CreateFileW)) {
-        SetLastError(Current().error);
+        if (Current().effect == Effect::DeletePending) g_state.pending = name;
+        SetLastError(Current().effect == Effect::DeletePending ? ERROR_ACCESS_DENIED
+                                                               : Current().error);
         return INVALID_HANDLE_VALUE;
     }
+    g_state.pending.clear(); // the fault has run its course
     return g_real.create_file(name, access, share, security, disposition, flags, model);
 }
 
@@ -138,8 +142,8 @@ BOOL WINAPI StandInDeleteFileW(LPCWSTR path) {
 }
 
 DWORD WINAPI StandInGetFileAttributesW(LPCWSTR path) {
-    if (Hit(Call::GetFileAttributesW)) {
-        SetLastError(Current().error);
+    if (Hit(Call::GetFileAttributesW) || (!g_state.pending.empty() && g_state.pending == path)) {
+        SetLastError(g_state.pending.empty() ? Current().error : ERROR_ACCESS_DENIED);
         return INVALID_FILE_ATTRIBUTES;
     }
     return g_real.attributes(path);
@@ -277,6 +281,8 @@ const char* EffectName(Effect effect) {
         return "changes a byte";
     case Effect::DoneButFailed:
         return "is done but reports failure";
+    case Effect::DeletePending:
+        return "meets a file still being deleted";
     }
     return "?";
 }

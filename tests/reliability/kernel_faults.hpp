@@ -37,6 +37,9 @@ enum class Effect {
                    // written changed; success reported either way
     DoneButFailed, // MoveFileExW/DeleteFileW: done, yet failure reported, as when a
                    // file server's answer is lost
+    DeletePending, // CreateFileW: access denied, as Windows answers a create over a
+                   // file still being deleted; GetFileAttributesW of that name fails
+                   // the same way while the fault lasts
 };
 const char* EffectName(Effect effect);
 

@@ -33,6 +33,10 @@ public:
     }
     void choose_source() override { ++source_choices; }
     void exit_program() override { ++exits; }
+    ElevatedStep replace_as_administrator(const std::string&, const std::string&) override {
+        ++administrator_steps;
+        return ElevatedStep::NotRun;
+    }
 
     // "prompt / title" of every message, in order, for failure output.
     std::string transcript() const;
@@ -41,6 +45,7 @@ public:
     std::vector<std::pair<std::string, std::string>> messages;
     int source_choices = 0;
     int exits = 0;
+    int administrator_steps = 0;
 };
 
 // Win32FileSystem, except that `action` runs once, just before the nth read of the
@@ -52,12 +57,11 @@ public:
                           std::function<void()> action);
 
     std::unique_ptr<File> open_read(const std::string& path) override;
-    std::unique_ptr<File> create_new(const std::string& path) override {
-        return inner_.create_new(path);
-    }
+    NewFile create_new(const std::string& path) override { return inner_.create_new(path); }
     bool rename_replace(const std::string& from, const std::string& to) override {
         return inner_.rename_replace(from, to);
     }
+    void start_wait_allowance() override { inner_.start_wait_allowance(); }
     bool remove(const std::string& path) override {
         replacing_ = true;
         return inner_.remove(path);

@@ -24,5 +24,7 @@ int wmain(int argc, wchar_t** argv) {
         SetEvent(started);
         CloseHandle(started);
     }
-    return tervan::ReplaceFileAllOrNothing(fs, source, destination) ? 0 : 1;
+    return tervan::ReplaceFileAllOrNothing(fs, source, destination) == tervan::Replacement::Replaced
+               ? 0
+               : 1;
 }

@@ -111,10 +111,10 @@ TEST(Win32FileSystemTest, CreateNewRefusesAnExistingFileAndAppendsAfterReads) {
     TempFolder folder;
     ASSERT_TRUE(PutBytes(folder / "old.txt", "old"));
     Win32FileSystem fs;
-    EXPECT_EQ(fs.create_new(folder / "old.txt"), nullptr);
+    EXPECT_EQ(fs.create_new(folder / "old.txt").file, nullptr);
     EXPECT_EQ(GetBytes(folder / "old.txt"), "old");
 
-    auto file = fs.create_new(folder / "new.txt");
+    auto file = fs.create_new(folder / "new.txt").file;
     ASSERT_NE(file, nullptr);
     ASSERT_TRUE(file->write("abc", 3));
     EXPECT_EQ(ReadAt(*file, 0, 1), "a");
@@ -123,6 +123,22 @@ TEST(Win32FileSystemTest, CreateNewRefusesAnExistingFileAndAppendsAfterReads) {
     EXPECT_TRUE(file->flush());
     file.reset();
     EXPECT_EQ(GetBytes(folder / "new.txt"), "abcdef");
+}
+
+// A folder that takes no new files (as Program Files takes none from a program
+// without administrator rights) says so; a missing folder or a file in the way is
+// another failure, which administrator rights would not mend.
+TEST(Win32FileSystemTest, CreateNewTellsAFolderThatRefuses) {
+    TempFolder folder;
+    ASSERT_TRUE(PutBytes(folder / "taken", "x"));
+    Win32FileSystem fs;
+    EXPECT_FALSE(fs.create_new(folder / "taken").folder_refuses);
+    EXPECT_FALSE(fs.create_new(folder / "missing\\new").folder_refuses);
+    testing::RefusingFolder refusing(folder.path());
+    if (!refusing.refusing()) GTEST_SKIP() << "cannot make a folder refuse new files here";
+    const NewFile refused = fs.create_new(folder / "new");
+    EXPECT_EQ(refused.file, nullptr);
+    EXPECT_TRUE(refused.folder_refuses);
 }
 
 TEST(Win32FileSystemTest, RenameReplaceAndRemove) {
@@ -159,7 +175,7 @@ TEST(Win32FileSystemTest, PathsLongerThanMaxPathWork) {
         CopyFileW(Widen(kernel32).c_str(), testing::Literal(deep + "\\k.dll").c_str(), TRUE));
 
     Win32FileSystem fs;
-    auto created = fs.create_new(deep + "\\a.txt");
+    auto created = fs.create_new(deep + "\\a.txt").file;
     ASSERT_NE(created, nullptr);
     ASSERT_TRUE(created->write("long", 4));
     created.reset();

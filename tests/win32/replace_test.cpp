@@ -74,7 +74,7 @@ TEST_F(ReplaceTest, NewerFileTakesThePlaceOfTheOldWithItsWriteTime) {
     const FILETIME made_long_ago{0x12345678, 0x01C08000};
     const ULONGLONG made = WriteTime(source, &made_long_ago);
     ASSERT_NE(made, 0u);
-    EXPECT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     ExpectReplaced();
     EXPECT_EQ(WriteTime(destination), made);
 }
@@ -82,7 +82,7 @@ TEST_F(ReplaceTest, NewerFileTakesThePlaceOfTheOldWithItsWriteTime) {
 TEST_F(ReplaceTest, MissingDestinationFileIsCreatedAndLeftoverTempIsCleared) {
     ASSERT_TRUE(DeleteFileW(testing::Literal(destination).c_str()));
     ASSERT_TRUE(PutBytes(ReplacementTempPath(destination), "left by a run that was ended"));
-    EXPECT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     ExpectReplaced();
 }
 
@@ -93,7 +93,7 @@ TEST_F(ReplaceTest, GreekAndEmojiFolderNames) {
     ASSERT_TRUE(testing::MakeFolder(folder / "Εγκατάσταση 🚀"));
     ASSERT_TRUE(PutBytes(source, new_bytes));
     ASSERT_TRUE(PutBytes(destination, old_bytes));
-    EXPECT_TRUE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Replaced);
     ExpectReplaced();
 }
 
@@ -101,7 +101,7 @@ TEST_F(ReplaceTest, GreekAndEmojiFolderNames) {
 // run as root, who could write the file regardless.
 TEST_F(ReplaceTest, ReadOnlyDestinationIsKept) {
     ASSERT_TRUE(testing::SetReadOnly(destination, true));
-    EXPECT_FALSE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Failed);
     ExpectKept(old_bytes);
     EXPECT_NE(GetFileAttributesW(testing::Literal(destination).c_str()) & FILE_ATTRIBUTE_READONLY,
               0u);
@@ -109,7 +109,7 @@ TEST_F(ReplaceTest, ReadOnlyDestinationIsKept) {
 
 TEST_F(ReplaceTest, MissingDestinationFolderGetsNothing) {
     destination = folder / "not installed\\tervan58.exe";
-    EXPECT_FALSE(ReplaceFileAllOrNothing(fs, source, destination));
+    EXPECT_EQ(ReplaceFileAllOrNothing(fs, source, destination), Replacement::Failed);
     EXPECT_FALSE(Exists(folder / "not installed"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "platform/win32/administrator.hpp"
 #include "platform/win32/program.hpp"
 #include "platform/win32/text.hpp"
 
@@ -12,23 +13,6 @@ namespace {
 unsigned NextSerial() {
     static unsigned serial = 0;
     return ++serial;
-}
-
-std::wstring Quote(const std::wstring& arg) {
-    // CommandLineToArgvW rules: backslashes are literal unless they precede a quote.
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
 }
 
 HANDLE OpenNamedEvent(const std::wstring& name) {
@@ -148,6 +132,62 @@ std::string SelfPath() {
     return Narrow(path);
 }
 
+namespace {
+
+// The folder as the Unix side names it (Wine's own call); empty outside Wine.
+std::string UnixName(const std::string& folder) {
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    const auto unix_name = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unix_name ? unix_name(Widen(folder).c_str()) : nullptr;
+    if (name == nullptr) return {};
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs `command` with the Unix shell and waits for its end: Wine starts Unix programs
+// but gives no handle to wait on, so the shell leaves a mark when it is done.
+bool RunUnixCommand(const std::string& command) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    const std::string done = Narrow(std::wstring(temp, length)) + "tervan-unix-" +
+                             std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(NextSerial()) + ".done";
+    const std::string script = command + "; touch '" + UnixName(done) + "'";
+    std::wstring command_line = L"sh -c " + QuotedArgument(Widen(script));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (int i = 0; i < 200 && !Exists(done); ++i)
+        Sleep(50);
+    return DeleteFileW(Literal(done).c_str()) != 0;
+}
+
+} // namespace
+
+// Folder names here are the tests' own: no quote in them.
+RefusingFolder::RefusingFolder(const std::string& folder) : folder_(folder) {
+    const std::string unix_name = UnixName(folder);
+    if (unix_name.empty() || !RunUnixCommand("chattr +i '" + unix_name + "' 2>/dev/null")) return;
+    const std::string probe = folder + "\\refusal-probe";
+    if (PutBytes(probe, "")) {
+        DeleteFileW(Literal(probe).c_str());
+        return;
+    }
+    refusing_ = GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+RefusingFolder::~RefusingFolder() {
+    const std::string unix_name = UnixName(folder_);
+    if (!unix_name.empty()) RunUnixCommand("chattr -i '" + unix_name + "' 2>/dev/null");
+}
+
 Event::Event()
     : name_(L"Local\\TervanTest." + std::to_wstring(GetCurrentProcessId()) + L"." +
             std::to_wstring(NextSerial())),
@@ -170,9 +210,9 @@ bool Event::wait(DWORD timeout_ms) {
 }
 
 Child::Child(const std::vector<std::string>& args, const std::string& exe) {
-    std::wstring command_line = Quote(Widen(exe));
+    std::wstring command_line = QuotedArgument(Widen(exe));
     for (const auto& arg : args)
-        command_line += L" " + Quote(Widen(arg));
+        command_line += L" " + QuotedArgument(Widen(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};

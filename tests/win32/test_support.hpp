@@ -42,6 +42,23 @@ void RemoveTree(const std::string& path);
 std::string PatternBytes(std::size_t size, unsigned seed);
 std::string SelfPath();
 
+// The folder refuses new files even to root, as Program Files refuses a program
+// without administrator rights (ERROR_ACCESS_DENIED): made immutable on the Unix side
+// (chattr +i) and made writable again when this goes away. Needs root and a file
+// system with that flag; refusing() tells whether it worked.
+class RefusingFolder {
+public:
+    explicit RefusingFolder(const std::string& folder);
+    ~RefusingFolder();
+    RefusingFolder(const RefusingFolder&) = delete;
+    RefusingFolder& operator=(const RefusingFolder&) = delete;
+    bool refusing() const { return refusing_; }
+
+private:
+    std::string folder_;
+    bool refusing_ = false;
+};
+
 // A named manual-reset event a child can open by name.
 class Event {
 public:

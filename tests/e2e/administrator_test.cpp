@@ -1,0 +1,128 @@
+// Installs that need administrator rights: the replacement step that the update
+// window starts with them (the updater run as `--replace "<download>" "<install>"`),
+// on its own and through the window.
+#include "tests/e2e/scenario.hpp"
+
+#include <shellapi.h>
+
+#include "platform/win32/administrator.hpp"
+
+namespace tervan::e2e {
+namespace {
+
+// The window quotes the two folders so that Windows splits the command line back into
+// exactly these texts, the trailing "\" of "C:\" included.
+TEST(ReplaceStepCommandLine, FoldersComeBackExactly) {
+    const std::wstring folders[] = {
+        L"C:\\",
+        L"C:\\Program Files (x86)\\TERVAN58",
+        L"\\\\server\\share\\ﾀﾞｳﾝﾛｰﾄﾞ 新版\\\\",
+        L"D:\\\"quoted\" \\\"",
+        L"D:\\Λήψη 😀 ",
+    };
+    for (const std::wstring& folder : folders) {
+        const std::wstring line = L"tervan58-updater.exe --replace " + QuotedArgument(folder) +
+                                  L" " + QuotedArgument(L"C:\\");
+        int count = 0;
+        wchar_t** args = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(args, nullptr);
+        EXPECT_EQ(count, 4) << Printable(line);
+        if (count == 4) {
+            EXPECT_TRUE(SameText(args[2], folder));
+            EXPECT_TRUE(SameText(args[3], L"C:\\"));
+        }
+        LocalFree(args);
+    }
+}
+
+class ReplaceStepTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(updater.empty()) << "could not copy the updater";
+        ASSERT_FALSE(box.put_tervan58(install, {1, 0, 0, 1}, 1).empty());
+        ASSERT_FALSE(box.put_tervan58(download, {1, 0, 0, 2}, 2).empty());
+    }
+
+    // The step's exit code; nullopt when it did not end.
+    std::optional<DWORD> step(const std::vector<std::string>& args) {
+        testing::Child child(args, updater);
+        return child.wait();
+    }
+
+    Sandbox box;
+    const std::string install = box.folder("Program Files (x86)\\TERVAN58");
+    const std::string download = box.folder("ﾀﾞｳﾝﾛｰﾄﾞ & 新版");
+    const std::string updater = box.put_updater(download);
+};
+
+TEST_F(ReplaceStepTest, ReplacesANewerDownloadAndNothingElse) {
+    const FolderContents download_before = Contents(download);
+    // The install folder as a setting may hold it: with a trailing "\".
+    EXPECT_EQ(step({"--replace", download, install + "\\"}), 0u);
+    EXPECT_EQ(Contents(install),
+              (FolderContents{{"tervan58.exe", download_before.at("tervan58.exe")}}));
+    EXPECT_EQ(Contents(download), download_before);
+}
+
+TEST_F(ReplaceStepTest, RefusesBeforeTouchingAnything) {
+    const FolderContents install_before = Contents(install), download_before = Contents(download);
+    const std::string empty = box.folder("empty");
+    const std::vector<std::vector<std::string>> refusals = {
+        {"--replace"},
+        {"--replace", download},
+        {"--replace", download, install, install},
+        {"--replace", "ﾀﾞｳﾝﾛｰﾄﾞ & 新版", install}, // relative to some current folder
+        {"--replace", download, "C:TERVAN58"},     // relative to the drive's folder
+        {"--replace", "   ", install},
+        {"--replace", empty, install},    // no download there
+        {"--replace", install, install},  // the same folder
+        {"--replace", install, download}, // the download is the older one
+    };
+    for (const auto& args : refusals) {
+        std::string shown;
+        for (const std::string& arg : args)
+            shown += " [" + arg + "]";
+        SCOPED_TRACE(shown);
+        EXPECT_EQ(step(args), 2u);
+        EXPECT_EQ(Contents(install), install_before);
+        EXPECT_EQ(Contents(download), download_before);
+        EXPECT_EQ(Contents(empty), FolderContents{});
+    }
+}
+
+// A folder that refuses new files even to an administrator (a read-only share, a
+// policy): the step fails, the old file stays, nothing is left beside it.
+TEST_F(ReplaceStepTest, FolderThatRefusesNewFilesKeepsTheOldFile) {
+    const FolderContents install_before = Contents(install);
+    testing::RefusingFolder refusing(install);
+    if (!refusing.refusing()) GTEST_SKIP() << "cannot make a folder refuse new files here";
+    const auto code = step({"--replace", download, install});
+    EXPECT_TRUE(code == 1u || code == 2u) << (code ? std::to_string(*code) : "no end");
+    EXPECT_EQ(Contents(install), install_before);
+}
+
+// Through the window, as a standard user meets it under Program Files: the test copy
+// of the updater cannot create files there, asks Windows to run the step with
+// administrator rights (Wine starts it without a prompt), and the step updates.
+TEST(AdministratorStep, RefusedInstallFolderIsUpdatedByTheStep) {
+    Sandbox box;
+    InstallFolderSetting setting;
+    const std::string install = box.folder("Program Files (x86)\\TERVAN58");
+    const std::string download = box.folder("ﾀﾞｳﾝﾛｰﾄﾞ & 新版");
+    box.put_tervan58(install, {1, 0, 0, 1}, 1);
+    const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
+    ASSERT_TRUE(setting.set_text(install));
+    const std::string exe =
+        box.put_updater(download, BuiltBesideUpdater("tervan58-updater-limited-token.exe"));
+    ASSERT_FALSE(exe.empty()) << "no test copy beside the updater";
+    UpdaterRun run(exe, download);
+    ASSERT_TRUE(run.open_update_window());
+
+    ASSERT_TRUE(run.update.click(expected::update_window::kStart));
+    ASSERT_TRUE(run.answer_message(expected::kSuccess, expected::kUpdateTitle));
+    ASSERT_TRUE(run.exits(0));
+    EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
+}
+
+} // namespace
+} // namespace tervan::e2e
