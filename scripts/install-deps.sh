@@ -11,6 +11,7 @@ packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-ipafont-gothic locales
     imagemagick x11-apps
+    osslsigncode openssl zip unzip
 )
 
 # One dpkg-query for all; a package that is not known prints nothing. Multi-arch
