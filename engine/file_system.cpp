@@ -9,4 +9,9 @@ std::string FileSystem::file_version_text(const std::string& path) {
     return file ? FileVersionText(*file) : std::string();
 }
 
+bool FileSystem::publisher_allows(const std::string& installed, const std::string&) {
+    const auto file = open_read(installed);
+    return !file || !HasAuthenticodeSignature(*file);
+}
+
 } // namespace tervan

@@ -61,6 +61,12 @@ public:
     virtual void start_wait_allowance() {}
     // The version text of an executable (see file_version.hpp); empty when it has none.
     virtual std::string file_version_text(const std::string& path);
+    // Whether `download` may take the place of `installed` as far as their publishers
+    // go: always when `installed` carries no Authenticode signature (or cannot be read);
+    // when it does, only when `download` carries a signature that verifies, by a signer
+    // of the same name. Here, where nothing can be verified, a signed install takes
+    // nothing.
+    virtual bool publisher_allows(const std::string& installed, const std::string& download);
 };
 
 } // namespace tervan

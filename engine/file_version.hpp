@@ -22,6 +22,10 @@ struct FixedFileVersion {
 // Nullopt when the file is not a readable PE or has no usable version information.
 std::optional<FixedFileVersion> ReadFixedFileVersion(File& file);
 
+// Whether the file carries an Authenticode signature (a certificate table), intact or
+// not; false for anything that is not a PE file.
+bool HasAuthenticodeSignature(File& file);
+
 // "A.B.C.D": the four 16-bit parts in decimal.
 std::string VersionText(FixedFileVersion version);
 

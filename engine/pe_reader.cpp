@@ -442,4 +442,21 @@ std::optional<FixedFileVersion> ReadFixedFileVersion(File& file) {
     return FixedFileVersion{Le32(fixed + 8), Le32(fixed + 12)};
 }
 
+// The certificate table is data directory 4; its entry holds a file offset, not an RVA.
+// Only whether it is there counts: what it holds is for Windows to verify.
+bool HasAuthenticodeSignature(File& file) {
+    unsigned char dos[64];
+    if (!ReadExact(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    unsigned char h[4 + 20 + 152]; // up to the end of data directory 4 in PE32+
+    const std::int64_t got = ReadSome(file, Le32(dos + 0x3C), h, sizeof h);
+    if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E' || h[2] != 0 || h[3] != 0) return false;
+    const unsigned char* opt = h + 4 + 20;
+    const std::size_t rva_count_at = Le16(opt) == 0x10b ? 92 : Le16(opt) == 0x20b ? 108 : 0;
+    const std::size_t security_at = rva_count_at + 4 + 4 * 8;
+    if (rva_count_at == 0 || static_cast<std::uint64_t>(got) < 4 + 20 + security_at + 8 ||
+        Le16(h + 4 + 16) < security_at + 8 || Le32(opt + rva_count_at) <= 4)
+        return false;
+    return Le32(opt + security_at + 4) != 0;
+}
+
 } // namespace tervan

@@ -123,10 +123,13 @@ Check CheckFolders(FileSystem& fs, const UpdateFolders& folders) {
     return Check::Passed;
 }
 
-Check CheckVersions(FileSystem& fs, const UpdateFolders& folders) {
+Check CheckDownload(FileSystem& fs, const UpdateFolders& folders) {
     const std::string installed = fs.file_version_text(folders.destination_exe);
     const std::string downloaded = fs.file_version_text(folders.source_exe);
-    return VersionIsOlder(installed, downloaded) ? Check::Passed : Check::NotNewer;
+    if (!VersionIsOlder(installed, downloaded)) return Check::NotNewer;
+    if (!fs.publisher_allows(folders.destination_exe, folders.source_exe))
+        return Check::UnknownPublisher;
+    return Check::Passed;
 }
 
 void UpdateProcedure(UpdateView& view, FileSystem& fs) {
@@ -162,9 +165,19 @@ void UpdateProcedure(UpdateView& view, FileSystem& fs) {
                      text::kVersionPrefix + fs.file_version_text(folders.source_exe));
     show_installed_version();
 
-    if (CheckVersions(fs, folders) != Check::Passed) {
+    // The download stays open, with reading shared only, from its last check to the end
+    // of its copy: nobody can change, rename or delete it meanwhile, so the file that
+    // was checked is the file that is copied.
+    const auto held = fs.open_read(folders.source_exe);
+    switch (CheckDownload(fs, folders)) {
+    case Check::NotNewer:
         view.show_message(text::kNotNewer, text::kUpdateTitle);
         return;
+    case Check::UnknownPublisher:
+        view.show_message(text::kUnknownPublisher, text::kCheckTitle);
+        return;
+    default:
+        break;
     }
 
     Replacement replacement =
@@ -204,8 +217,10 @@ StepResult ReplaceWithoutWindow(FileSystem& fs, const std::string& source_folder
                                 const std::string& destination_folder) {
     const UpdateFolders folders(destination_folder, source_folder);
     if (!IsAbsoluteFolder(folders.destination) || !IsAbsoluteFolder(folders.source) ||
-        CheckFolders(fs, folders) != Check::Passed || CheckVersions(fs, folders) != Check::Passed)
+        CheckFolders(fs, folders) != Check::Passed)
         return StepResult::Refused;
+    const auto held = fs.open_read(folders.source_exe); // as in the click
+    if (CheckDownload(fs, folders) != Check::Passed) return StepResult::Refused;
     return ReplaceFileAllOrNothing(fs, folders.source_exe, folders.destination_exe) ==
                    Replacement::Replaced
                ? StepResult::Replaced

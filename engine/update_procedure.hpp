@@ -87,11 +87,13 @@ enum class Check {
     NoSourceFile,
     SameFolder,
     NotNewer,
+    UnknownPublisher,
 };
 // Both folders given, the download there, and the folders not the same text.
 Check CheckFolders(FileSystem& fs, const UpdateFolders& folders);
-// The download newer than the installed file (the versions read anew).
-Check CheckVersions(FileSystem& fs, const UpdateFolders& folders);
+// The download newer than the installed file (the versions read anew) and, for a
+// signed install, from its publisher.
+Check CheckDownload(FileSystem& fs, const UpdateFolders& folders);
 
 // One click of the start button.
 void UpdateProcedure(UpdateView& view, FileSystem& fs);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/file_version.hpp"
+#include "platform/win32/publisher.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
 
@@ -242,6 +243,12 @@ std::string Win32FileSystem::file_version_text(const std::string& path) {
     const auto file = open_read(path);
     if (!file || !ReadFixedFileVersion(*file)) return {};
     return FileVersionText(path);
+}
+
+bool Win32FileSystem::publisher_allows(const std::string& installed, const std::string& download) {
+    // An unsigned install keeps to nothing; a signed one to its publisher.
+    return FileSystem::publisher_allows(installed, download) ||
+           SignedBySamePublisher(Win32Path(installed), Win32Path(download));
 }
 
 } // namespace tervan

@@ -28,6 +28,8 @@ public:
     // Through the Windows version API, which is what Explorer shows the user, once
     // the portable reader has found an intact version resource.
     std::string file_version_text(const std::string& path) override;
+    // Through WinVerifyTrust and the signers' certificates (publisher.hpp).
+    bool publisher_allows(const std::string& installed, const std::string& download) override;
 
 private:
     static constexpr unsigned long kWaitAllowanceMs = 2000;
