@@ -78,6 +78,8 @@ inline constexpr wchar_t kNotNewer[] = L"ｱｯﾌﾟﾃﾞｰﾄするﾊﾞｰ
 inline constexpr wchar_t kSuccess[] =
     L"ｱｯﾌﾟﾃﾞｰﾄに成功しました。\r\r[TERVAN58]を起動後ｱｯﾌﾟﾃﾞｰﾄを確認して下さい。";
 inline constexpr wchar_t kCopyFailed[] = L"ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
+inline constexpr wchar_t kUnknownPublisher[] =
+    L"ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
 
 inline constexpr wchar_t kFolderBrowserPrompt[] = L"「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
 

@@ -1,6 +1,6 @@
-// Installs that need administrator rights: the replacement step that the update
-// window starts with them (the updater run as `--replace "<download>" "<install>"`),
-// on its own and through the window.
+// The replacement step that the update window starts with administrator rights (the
+// updater run as `--replace "<download>" "<install>"`): its command line, the step on
+// its own with every check the click makes, and the step started through the window.
 #include "tests/e2e/scenario.hpp"
 
 #include <shellapi.h>
@@ -99,6 +99,41 @@ TEST_F(ReplaceStepTest, FolderThatRefusesNewFilesKeepsTheOldFile) {
     const auto code = step({"--replace", download, install});
     EXPECT_TRUE(code == 1u || code == 2u) << (code ? std::to_string(*code) : "no end");
     EXPECT_EQ(Contents(install), install_before);
+}
+
+// A signed install takes only an intact download signed by its publisher, whose
+// certificate may be a new one; an unsigned install takes what it always took. The
+// fixtures are the demo tervan58.exe signed with throwaway certificates
+// (signed_fixtures.sh). Wine checks the digest but not the chain to a trusted root:
+// Windows would refuse these self-signed files outright.
+TEST_F(ReplaceStepTest, SignedInstallTakesOnlyItsPublishersDownload) {
+    struct Case {
+        const char* installed; // nullptr: an unsigned 1.0.0.1
+        const char* download;
+        DWORD code;
+    };
+    const Case cases[] = {
+        {"installed.exe", "same.exe", 0},     {"installed.exe", "renewed.exe", 0},
+        {"installed.exe", "other.exe", 2},    {"installed.exe", "changed.exe", 2},
+        {"installed.exe", "unsigned.exe", 2}, {nullptr, "other.exe", 0},
+    };
+    const auto fixture = [](const char* name) {
+        const auto bytes = testing::GetBytes(BuiltBesideUpdater(std::string("signed\\") + name));
+        EXPECT_TRUE(bytes) << "no signed fixture " << name << " beside the updater";
+        return bytes.value_or("");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.installed ? c.installed : "unsigned") + " <- " + c.download);
+        // The demo's 1.0.0.2 over its 1.0.0.1.
+        const std::string old_bytes =
+            c.installed ? fixture(c.installed) : Tervan58Bytes({1, 0, 0, 1}, 3);
+        const std::string downloaded = fixture(c.download);
+        ASSERT_TRUE(testing::PutBytes(install + "\\tervan58.exe", old_bytes));
+        ASSERT_TRUE(testing::PutBytes(download + "\\tervan58.exe", downloaded));
+        EXPECT_EQ(step({"--replace", download, install}), c.code);
+        EXPECT_EQ(Contents(install),
+                  (FolderContents{{"tervan58.exe", c.code == 0 ? downloaded : old_bytes}}));
+    }
 }
 
 // Through the window, as a standard user meets it under Program Files: the test copy

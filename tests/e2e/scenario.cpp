@@ -1,5 +1,6 @@
 #include "tests/e2e/scenario.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 
@@ -47,8 +48,10 @@ std::string BuiltUpdater() {
 }
 
 std::string BuiltBesideUpdater(const std::string& name) {
-    const std::string updater = BuiltUpdater();
-    return updater.substr(0, updater.find_last_of("/\\") + 1) + name;
+    // CMake writes "/"; with "\" the path can also take the literal "\\?\" form.
+    std::string folder = BuiltUpdater();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
 }
 
 RegistryValue::RegistryValue(HKEY root, std::wstring key, std::wstring name)

@@ -101,6 +101,26 @@ TEST_F(UpdateWindowTest, VersionDllInTheDownloadFolderIsNotUsed) {
     EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", downloaded}}));
 }
 
+// A signed install and a download that another publisher signed: the check's own
+// message, nothing copied, and the window stays with both versions in view.
+TEST_F(UpdateWindowTest, SignedInstallRefusesAnotherPublishersDownload) {
+    const auto installed = testing::GetBytes(BuiltBesideUpdater("signed\\installed.exe"));
+    const auto foreign = testing::GetBytes(BuiltBesideUpdater("signed\\other.exe"));
+    ASSERT_TRUE(installed && foreign) << "no signed fixtures beside the updater";
+    ASSERT_TRUE(testing::PutBytes(install + "\\tervan58.exe", *installed));
+    ASSERT_TRUE(testing::PutBytes(download + "\\tervan58.exe", *foreign));
+    ASSERT_TRUE(setting.set_text(install));
+    auto run = start_from(download);
+    ASSERT_TRUE(run->open_update_window());
+
+    ASSERT_TRUE(run->update.click(ids::kStart));
+    ASSERT_TRUE(run->answer_message(expected::kUnknownPublisher, expected::kCheckTitle));
+    EXPECT_TRUE(run->idle(run->update));
+    EXPECT_TRUE(SameText(run->update.text(ids::kSourceVersion), L"Ver.1.0.0.2"));
+    EXPECT_TRUE(SameText(run->update.text(ids::kInstalledVersion), L"Ver.1.0.0.1"));
+    EXPECT_EQ(Contents(install), (FolderContents{{"tervan58.exe", *installed}}));
+}
+
 // A run that was cut off (power failure, killed) may have left its temporary copy.
 TEST_F(UpdateWindowTest, LeftoverOfAnInterruptedUpdateIsCleanedUp) {
     box.put_tervan58(install, {1, 0, 0, 1}, 1);

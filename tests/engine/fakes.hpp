@@ -50,6 +50,8 @@ public:
     std::set<std::string> read_only;
     // Folders that take no new file, as Program Files without administrator rights.
     std::set<std::string> refusing;
+    // Downloads that a signed install does not take: not signed by its publisher.
+    std::set<std::string> foreign;
 
     void add_folder(const std::string& folder) { folders.insert(folder); }
     void add_exe(const std::string& folder, const std::string& version,
@@ -63,6 +65,9 @@ public:
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::string file_version_text(const std::string& path) override;
+    bool publisher_allows(const std::string&, const std::string& download) override {
+        return !foreign.count(download);
+    }
 };
 
 } // namespace tervan::testing

@@ -23,6 +23,8 @@ const std::string kSuccess =
     "message: ｱｯﾌﾟﾃﾞｰﾄ | "
     "ｱｯﾌﾟﾃﾞｰﾄに成功しました。\r\r[TERVAN58]を起動後ｱｯﾌﾟﾃﾞｰﾄを確認して下さい。";
 const std::string kCopyFailed = "message: ｱｯﾌﾟﾃﾞｰﾄ | ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
+const std::string kUnknownPublisher =
+    "message: ｱｯﾌﾟﾃﾞｰﾄのﾁｪｯｸ | ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
 
 const std::string kInstall = "C:\\Program Files\\Tervan58";
 const std::string kDownload = "C:\\Users\\u\\Downloads";
@@ -155,6 +157,20 @@ INSTANTIATE_TEST_SUITE_P(
         };
         return "Installed" + part(info.param.installed) + "Download" + part(info.param.downloaded);
     });
+
+// A signed install takes only what its publisher signed (see Win32FileSystem): else
+// nothing is touched, and the window keeps both versions in view.
+TEST_F(UpdateTest, DownloadTheInstalledPublisherDidNotSignIsNotCopied) {
+    fs.add_exe(kInstall, "1.0.0.1", "old");
+    fs.add_exe(kDownload, "1.0.0.2", "new");
+    fs.foreign.insert(kDownloadedExe);
+    const auto before = fs.files;
+    click();
+    EXPECT_EQ(events(), std::vector<std::string>{kUnknownPublisher});
+    EXPECT_EQ(fs.files, before);
+    EXPECT_EQ(view.captions[Caption::SourceVersion], "Ver.1.0.0.2");
+    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+}
 
 TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
     fs.add_exe(kInstall, "1.0.0.1", "old");
