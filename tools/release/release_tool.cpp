@@ -89,6 +89,9 @@ std::string Readme(const std::string& version) {
     t += "   " + source + "の、それぞれのﾊﾞｰｼﾞｮﾝを確認して、\n";
     t += "   " + start + "を押して下さい。\n";
     t += "   ﾀﾞｳﾝﾛｰﾄﾞしたﾊﾞｰｼﾞｮﾝの方が新しい時だけ、tervan58.exe を置き換えます。\n";
+    t += "   ｲﾝｽﾄｰﾙ先が Program Files の中にある場合は、Windowsの確認画面\n";
+    t += "   （ﾕｰｻﾞｰｱｶｳﾝﾄ制御）が1回表示されます。「はい」を押して下さい。\n";
+    t += "   管理者のﾊﾟｽﾜｰﾄﾞを求められた場合は、ﾊﾟｿｺﾝの管理者に入力してもらって下さい。\n";
     t += "5. ｱｯﾌﾟﾃﾞｰﾄが終わったら、TERVAN58を起動してﾊﾞｰｼﾞｮﾝを確認して下さい。\n\n";
 
     t += "■ 表示されるﾒｯｾｰｼﾞ\n\n";
@@ -117,7 +120,9 @@ std::string Readme(const std::string& version) {
     t += Message(text::kCopyFailed,
                  "tervan58.exe を置き換えられませんでした。ｲﾝｽﾄｰﾙ済みのTERVAN58は元のままです。\n"
                  "TERVAN58を終了しているか、ﾃﾞｨｽｸの空きがあるかを確認して、\n" +
-                     start + "をもう一度押して下さい。");
+                     start +
+                     "をもう一度押して下さい。\n"
+                     "Windowsの確認画面で「いいえ」を押した場合も、このﾒｯｾｰｼﾞになります。");
     t += Message(text::kSuccess, "tervan58.exe を新しいﾊﾞｰｼﾞｮﾝに置き換えて、ﾂｰﾙを終了しました。");
 
     t += "■ SHA256SUMS.txt\n\n";
