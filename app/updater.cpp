@@ -10,9 +10,6 @@
 #include "platform/win32/win32_file_system.hpp"
 #include "ui/win32/form_window.hpp"
 #include "ui/win32/windows.hpp"
-#ifdef TERVAN_SENT_FIRST
-#include "app/sent_first.hpp"
-#endif
 
 namespace tervan {
 
@@ -37,17 +34,16 @@ int RunWindows(FileSystem& files, bool may_ask_for_administrator) {
     if (!OpenAccessScreen(files, may_ask_for_administrator)) return 1;
 
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-#ifdef TERVAN_SENT_FIRST
-        AnswerSentMessagesFirst();
-#endif
-        // Tab, Enter and the Alt mnemonics work as in a dialog.
-        const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
-        if (top && IsDialogMessageW(top, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        HandleMessage(msg);
     EndProgram();
+}
+
+void HandleMessage(MSG& msg) {
+    const HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+    if (top && IsDialogMessageW(top, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 } // namespace tervan

@@ -2,6 +2,8 @@
 // program.
 #pragma once
 
+#include <windows.h>
+
 #include "engine/file_system.hpp"
 
 namespace tervan {
@@ -18,5 +20,9 @@ int RunReplaceStep(bool dll_search_narrowed);
 
 // The access screen, then the update window, until the program ends.
 int RunWindows(FileSystem& files, bool may_ask_for_administrator);
+
+// One message of the windows' loop: Tab, Enter and the Alt mnemonics work as in a
+// dialog.
+void HandleMessage(MSG& msg);
 
 } // namespace tervan

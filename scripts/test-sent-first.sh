@@ -2,7 +2,7 @@
 # Runs the end-to-end suite and the reliability cases that drive the program's
 # windows against tervan58-updater-sent-first: the same program, built for tests
 # only, whose message loop keeps answering messages sent from other threads while
-# a posted one waits (app/sent_first.cpp). Windows may do so; Wine hardly ever
+# a posted one waits (tests/e2e/sent_first_updater.cpp). Windows may do so; Wine hardly ever
 # does. A test that reads a window through sent messages before its own posted
 # click or character was handled fails here. Not part of scripts/test.sh: it
 # takes about four minutes. Exits non-zero on any failure.

@@ -1,6 +1,6 @@
 // DLLs that are not KnownDLLs are never found through the search order, whose first
 // stop is the program's own folder: that is the download folder, where a browser may
-// have saved anything named version.dll or shell32.dll.
+// have saved anything named version.dll or wintrust.dll.
 #pragma once
 
 #include <windows.h>

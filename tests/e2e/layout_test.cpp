@@ -43,7 +43,7 @@ bool Intersect(const RECT& a, const RECT& b) {
 
 // The control's place in the layout table, in twips.
 RECT TableRect(const auto& c) {
-    return RECT{c.left, c.top, c.left + c.width, c.top + c.height};
+    return RECT{c.at.left, c.at.top, c.at.left + c.at.width, c.at.top + c.at.height};
 }
 
 // The text as the form's font draws it: the face the layout names, at the DPI.
@@ -80,8 +80,8 @@ void ExpectLaidOut(const Window& window, const auto& form,
         const RECT r = window.control_rect(c.id);
         placed.push_back(r);
         ASSERT_NE(window.control(c.id), nullptr);
-        EXPECT_TRUE(Near(r.left, Scaled(c.left, dpi), kPositionSlack)) << Describe(r);
-        EXPECT_TRUE(Near(r.top, Scaled(c.top, dpi), kPositionSlack)) << Describe(r);
+        EXPECT_TRUE(Near(r.left, Scaled(c.at.left, dpi), kPositionSlack)) << Describe(r);
+        EXPECT_TRUE(Near(r.top, Scaled(c.at.top, dpi), kPositionSlack)) << Describe(r);
         EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right &&
                     r.bottom <= client.bottom)
             << Describe(r) << " outside the client area " << Describe(client);
@@ -93,8 +93,9 @@ void ExpectLaidOut(const Window& window, const auto& form,
             EXPECT_GE(r.right - r.left + 1, extent.cx) << Printable(text) << " " << Describe(r);
             EXPECT_GE(r.bottom - r.top, text.empty() ? 0 : extent.cy) << Describe(r);
         } else {
-            EXPECT_TRUE(Near(r.right - r.left, Scaled(c.width, dpi), kSizeSlack)) << Describe(r);
-            EXPECT_TRUE(Near(r.bottom - r.top, Scaled(c.height, dpi), kSizeSlack)) << Describe(r);
+            EXPECT_TRUE(Near(r.right - r.left, Scaled(c.at.width, dpi), kSizeSlack)) << Describe(r);
+            EXPECT_TRUE(Near(r.bottom - r.top, Scaled(c.at.height, dpi), kSizeSlack))
+                << Describe(r);
         }
     }
     ASSERT_EQ(placed.size(), form.controls.size());
@@ -183,13 +184,11 @@ bool Shows(HWND control, COLORREF colour) {
 // Wine can neither switch high contrast on nor report it, so the window is opened
 // in this process with the program's question answered here; the black scheme's
 // colours are the system's own, set for the session and put back afterwards.
-bool high_contrast_answer = false;
-
 TEST(HighContrast, ColouredLabelsFollowTheSchemeWhileOpen) {
     HighContrastScheme black;
-    const auto system_answer = HighContrastOn;
-    HighContrastOn = [] { return high_contrast_answer; };
+    bool high_contrast_answer = false;
     FormWindow window;
+    window.high_contrast_on = [&] { return high_contrast_answer; };
     ASSERT_TRUE(window.create(access_screen::Layout(), "high contrast"));
     window.show();
     const HWND blue = window.control(access_screen::Label3_0);
@@ -209,13 +208,12 @@ TEST(HighContrast, ColouredLabelsFollowTheSchemeWhileOpen) {
     switch_to(true);
     EXPECT_FALSE(Shows(blue, RGB(0, 0, 255)));
     EXPECT_FALSE(Shows(red, RGB(255, 0, 0)));
-    EXPECT_TRUE(Shows(blue, GetSysColor(COLOR_WINDOWTEXT)));
-    EXPECT_TRUE(Shows(red, GetSysColor(COLOR_WINDOWTEXT)));
+    EXPECT_TRUE(Shows(blue, GetSysColor(COLOR_BTNTEXT)));
+    EXPECT_TRUE(Shows(red, GetSysColor(COLOR_BTNTEXT)));
 
     switch_to(false);
     EXPECT_TRUE(Shows(blue, RGB(0, 0, 255)));
     window.destroy();
-    HighContrastOn = system_answer;
 }
 
 // The entry's characters are drawn larger than the form's: 9.75 points against 9.

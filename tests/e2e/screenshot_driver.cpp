@@ -147,9 +147,10 @@ int DocsDemo(const std::wstring& updater, const std::wstring& signal_folder) {
 int HighContrastPictures(const std::wstring& signal_folder) {
     HighContrastScheme black;
     if (!black.apply()) return Fail("setting the black scheme");
-    HighContrastOn = [] { return true; };
+    const auto on = [] { return true; };
 
     FormWindow access;
+    access.high_contrast_on = on;
     if (!access.create(access_screen::Layout(), AccessScreenTitle()))
         return Fail("opening the access screen");
     access.set_text(access_screen::Text1, Utf8(expected::kAccessCode));
@@ -159,6 +160,7 @@ int HighContrastPictures(const std::wstring& signal_folder) {
     access.destroy();
 
     FormWindow update;
+    update.high_contrast_on = on;
     if (!update.create(update_window::Layout(), UpdateWindowTitle({1, 0, 1})))
         return Fail("opening the update window");
     update.set_text(update_window::Label1, kDemoInstall);

@@ -204,9 +204,9 @@ TEST(Layouts, IdsAreUniqueAndControlsLieInsideTheClientArea) {
         std::set<int> ids;
         for (const ControlSpec& c : form.controls) {
             EXPECT_TRUE(ids.insert(c.id).second) << c.name;
-            EXPECT_GE(c.left, 0) << c.name;
-            EXPECT_LE(c.left + c.width, form.client_width) << c.name;
-            EXPECT_LE(c.top + c.height, form.client_height) << c.name;
+            EXPECT_GE(c.at.left, 0) << c.name;
+            EXPECT_LE(c.at.left + c.at.width, form.client_width) << c.name;
+            EXPECT_LE(c.at.top + c.at.height, form.client_height) << c.name;
         }
     }
     EXPECT_EQ(TwipsToPixels(7515, 96), 501);

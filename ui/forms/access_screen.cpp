@@ -9,22 +9,29 @@ namespace access_screen {
 namespace {
 using K = ControlKind;
 using C = TextColour;
+// One control to two lines: who it is and what it says, then where it is and the rest.
+// clang-format off
 constexpr ControlSpec kControls[] = {
-    {Text1, "Text1", K::PasswordBox, "", 2400, 1800, 1335, 270, C::Default, nullptr, Label1,
-     kEntryFontHundredthsOfPoint},
-    {Command1, "Command1", K::Button, "開始(&G)", 1440, 2520, 1215, 375},
-    {Command2, "Command2", K::Button, "中止(&C)", 3360, 2520, 1215, 375},
-    {Label3_2, "Label3(2)", K::Label, "※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。", 240,
-     1080, 4380, 180, C::Red},
-    {Label3_1, "Label3(1)", K::Label, "ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙのみをｺﾋﾟｰします。", 240, 720, 3255, 180,
-     C::Blue},
-    {Label3_0, "Label3(0)", K::Label,
-     "このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。", 240, 360, 5610, 180,
-     C::Blue},
-    {Label1, "Label1", K::Label, "ﾊﾟｽﾜｰﾄﾞ入力(TERVAN58で使用するﾊﾟｽﾜｰﾄﾞ)", 1680, 1560, 3390, 180},
-    {Label2, "Label2", K::Label, kMakerName, 3960, 3120, 1725, 180},
-    {Label4, "Label4", K::Label, "", 2160, 2160, 495, 180},
+    {.id = Text1, .name = "Text1", .kind = K::PasswordBox, .text = "",
+     .at = {2400, 1800, 1335, 270}, .label = Label1, .font_hundredths_of_point = kEntryFontHundredthsOfPoint},
+    {.id = Command1, .name = "Command1", .kind = K::Button, .text = "開始(&G)",
+     .at = {1440, 2520, 1215, 375}},
+    {.id = Command2, .name = "Command2", .kind = K::Button, .text = "中止(&C)",
+     .at = {3360, 2520, 1215, 375}},
+    {.id = Label3_2, .name = "Label3(2)", .kind = K::Label, .text = "※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。",
+     .at = {240, 1080, 4380, 180}, .colour = C::Red},
+    {.id = Label3_1, .name = "Label3(1)", .kind = K::Label, .text = "ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙのみをｺﾋﾟｰします。",
+     .at = {240, 720, 3255, 180}, .colour = C::Blue},
+    {.id = Label3_0, .name = "Label3(0)", .kind = K::Label, .text = "このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。",
+     .at = {240, 360, 5610, 180}, .colour = C::Blue},
+    {.id = Label1, .name = "Label1", .kind = K::Label, .text = "ﾊﾟｽﾜｰﾄﾞ入力(TERVAN58で使用するﾊﾟｽﾜｰﾄﾞ)",
+     .at = {1680, 1560, 3390, 180}},
+    {.id = Label2, .name = "Label2", .kind = K::Label, .text = kMakerName,
+     .at = {3960, 3120, 1725, 180}},
+    {.id = Label4, .name = "Label4", .kind = K::Label, .text = "",
+     .at = {2160, 2160, 495, 180}},
 };
+// clang-format on
 } // namespace
 
 FormSpec Layout() {

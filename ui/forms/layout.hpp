@@ -16,12 +16,17 @@ enum class ControlKind {
 
 enum class TextColour { Default, Blue, Red };
 
+// A rectangle in twips, within the client area.
+struct Twips {
+    int left, top, width, height;
+};
+
 struct ControlSpec {
     int id;
     const char* name; // the control's name in the program, for tests and reviews
     ControlKind kind;
     const char* text;
-    int left, top, width, height; // twips, within the client area
+    Twips at;
     TextColour colour = TextColour::Default;
     const char* tooltip = nullptr;
     // The label that names this entry or field to screen readers: it is put just

@@ -10,29 +10,39 @@ namespace {
 using K = ControlKind;
 using C = TextColour;
 // In tab order: the exit button takes the focus first.
+// One control to two lines: who it is and what it says, then where it is and the rest.
+// clang-format off
 constexpr ControlSpec kControls[] = {
-    {Command4, "Command4", K::Button, "終了", 4080, 3480, 1935, 375, C::Default, "ﾌﾟﾛｸﾞﾗﾑの終了"},
-    {Command3, "Command3", K::Button, "ｱｯﾌﾟﾃﾞｰﾄを開始", 1440, 3480, 1935, 375, C::Default,
-     "ｱｯﾌﾟﾃﾞｰﾄ(ｺﾋﾟｰ)開始"},
-    {Command2, "Command2", K::Button, "ｺﾋﾟｰ先の検索", 5640, 840, 1575, 375, C::Default,
-     "ｲﾝｽﾄｰﾙ済ﾌｫﾙﾀﾞの検索"},
-    {Label1, "Label1", K::BorderedLabel, "", 360, 2760, 6855, 255, C::Default, nullptr, Label2_0},
-    {Label2_0, "Label2(0)", K::Label, "[TERVAN58]ｲﾝｽﾄｰﾙﾌｫﾙﾀﾞ名（ｺﾋﾟｰ先）", 360, 2520, 2880, 180},
-    {Label3_0, "Label3(0)", K::Label,
-     "このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。", 720, 360, 5610, 180,
-     C::Blue},
-    {Label3_1, "Label3(1)", K::Label, "ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙ（TERVAN58.EXE）のみをｺﾋﾟｰします。", 720,
-     720, 4545, 180, C::Blue},
-    {Label4, "Label4", K::BorderedLabel, "", 360, 1920, 6855, 255, C::Default, nullptr, Label2_1},
-    {Label2_1, "Label2(1)", K::Label, "ﾀﾞｳﾝﾛｰﾄﾞした、格納ﾌｫﾙﾀﾞ（ｺﾋﾟｰ元）", 360, 1680, 2655, 180},
-    {Label3_2, "Label3(2)", K::Label, "※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。", 720,
-     1080, 4380, 180, C::Red},
-    {Label5_0, "Label5(0)", K::Label, "", 4560, 1680, 495, 180, C::Red},
-    {Label5_1, "Label5(1)", K::Label, "", 4560, 2520, 495, 180, C::Red},
-    {Command5, "Command5", K::Button, "参照", 6360, 1560, 855, 375, C::Default,
-     "ｺﾋﾟｰ元のﾌｫﾙﾀﾞ選択(変更)"},
-    {Label6, "Label6", K::Label, kMakerName, 5280, 4080, 1725, 180},
+    {.id = Command4, .name = "Command4", .kind = K::Button, .text = "終了",
+     .at = {4080, 3480, 1935, 375}, .tooltip = "ﾌﾟﾛｸﾞﾗﾑの終了"},
+    {.id = Command3, .name = "Command3", .kind = K::Button, .text = "ｱｯﾌﾟﾃﾞｰﾄを開始",
+     .at = {1440, 3480, 1935, 375}, .tooltip = "ｱｯﾌﾟﾃﾞｰﾄ(ｺﾋﾟｰ)開始"},
+    {.id = Command2, .name = "Command2", .kind = K::Button, .text = "ｺﾋﾟｰ先の検索",
+     .at = {5640, 840, 1575, 375}, .tooltip = "ｲﾝｽﾄｰﾙ済ﾌｫﾙﾀﾞの検索"},
+    {.id = Label1, .name = "Label1", .kind = K::BorderedLabel, .text = "",
+     .at = {360, 2760, 6855, 255}, .label = Label2_0},
+    {.id = Label2_0, .name = "Label2(0)", .kind = K::Label, .text = "[TERVAN58]ｲﾝｽﾄｰﾙﾌｫﾙﾀﾞ名（ｺﾋﾟｰ先）",
+     .at = {360, 2520, 2880, 180}},
+    {.id = Label3_0, .name = "Label3(0)", .kind = K::Label, .text = "このﾂｰﾙはTERVAN58をすでにｲﾝｽﾄｰﾙ済みのお客様を対象にしています。",
+     .at = {720, 360, 5610, 180}, .colour = C::Blue},
+    {.id = Label3_1, .name = "Label3(1)", .kind = K::Label, .text = "ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙ（TERVAN58.EXE）のみをｺﾋﾟｰします。",
+     .at = {720, 720, 4545, 180}, .colour = C::Blue},
+    {.id = Label4, .name = "Label4", .kind = K::BorderedLabel, .text = "",
+     .at = {360, 1920, 6855, 255}, .label = Label2_1},
+    {.id = Label2_1, .name = "Label2(1)", .kind = K::Label, .text = "ﾀﾞｳﾝﾛｰﾄﾞした、格納ﾌｫﾙﾀﾞ（ｺﾋﾟｰ元）",
+     .at = {360, 1680, 2655, 180}},
+    {.id = Label3_2, .name = "Label3(2)", .kind = K::Label, .text = "※ [TERVAN58]を終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。",
+     .at = {720, 1080, 4380, 180}, .colour = C::Red},
+    {.id = Label5_0, .name = "Label5(0)", .kind = K::Label, .text = "",
+     .at = {4560, 1680, 495, 180}, .colour = C::Red},
+    {.id = Label5_1, .name = "Label5(1)", .kind = K::Label, .text = "",
+     .at = {4560, 2520, 495, 180}, .colour = C::Red},
+    {.id = Command5, .name = "Command5", .kind = K::Button, .text = "参照",
+     .at = {6360, 1560, 855, 375}, .tooltip = "ｺﾋﾟｰ元のﾌｫﾙﾀﾞ選択(変更)"},
+    {.id = Label6, .name = "Label6", .kind = K::Label, .text = kMakerName,
+     .at = {5280, 4080, 1725, 180}},
 };
+// clang-format on
 } // namespace
 
 FormSpec Layout() {

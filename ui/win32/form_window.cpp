@@ -124,13 +124,6 @@ LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     return pass_on(hwnd, message, wparam, lparam);
 }
 
-bool SystemHighContrastOn() {
-    HIGHCONTRASTW contrast{};
-    contrast.cbSize = sizeof contrast;
-    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
-           (contrast.dwFlags & HCF_HIGHCONTRASTON);
-}
-
 // The size a label needs for its text: no width without text, a line's height always.
 SIZE TextExtent(HDC dc, HFONT font, const std::wstring& text) {
     const HGDIOBJ old = SelectObject(dc, font);
@@ -142,18 +135,80 @@ SIZE TextExtent(HDC dc, HFONT font, const std::wstring& text) {
     return {text.empty() ? 0 : extent.right - extent.left, extent.bottom - extent.top};
 }
 
+bool RegisteredClass(WNDPROC procedure) {
+    static const ATOM registered = [procedure] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kClassName;
+        return RegisterClassExW(&wc);
+    }();
+    return registered != 0;
+}
+
+// A control's place in pixels.
+struct Place {
+    int x, y, width, height;
+};
+
+HWND CreateChild(HWND form, int id, DWORD extended_style, const wchar_t* window_class, DWORD style,
+                 const std::wstring& text, const Place& at) {
+    return CreateWindowExW(extended_style, window_class, text.c_str(),
+                           WS_CHILD | WS_VISIBLE | style, at.x, at.y, at.width, at.height, form,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+HWND CreateButton(HWND form, int id, const std::wstring& text, const Place& at) {
+    return CreateChild(form, id, 0, L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, text, at);
+}
+
+HWND CreateLabel(HWND form, int id, const std::wstring& text, const Place& at) {
+    // No "&" mnemonics: folder names may contain the character.
+    return CreateChild(form, id, 0, L"STATIC", SS_NOPREFIX | SS_LEFTNOWORDWRAP, text, at);
+}
+
+// A read-only edit, not a static: screen readers then announce the label before it as
+// its name and the folder as its value (a static's name is its own text), and the
+// user can select and copy the folder.
+HWND CreateField(HWND form, int id, const std::wstring& text, const Place& at) {
+    return CreateChild(form, id, 0, L"EDIT", WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, text, at);
+}
+
+HWND CreatePasswordBox(HWND form, int id, const std::wstring& text, const Place& at,
+                       FormWindow* owner) {
+    const HWND box = CreateChild(form, id, WS_EX_CLIENTEDGE, L"EDIT",
+                                 WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, text, at);
+    if (!box) return nullptr;
+    SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
+    SendMessageW(box, EM_LIMITTEXT, 10, 0);
+    ImmAssociateContextEx(box, nullptr, 0); // no input method editor
+    LoadedCommonControls()->set_subclass(box, EntryProc, 0, reinterpret_cast<DWORD_PTR>(owner));
+    return box;
+}
+
 // Window order is what screen readers search, from an entry backwards, for the
 // label that names it; the tab order skips labels, so it stays as it was.
 void PutLabelBefore(HWND label, HWND control) {
     const HWND above = GetWindow(control, GW_HWNDPREV);
     if (!label || above == label) return;
-    SetWindowPos(label, above ? above : HWND_TOP, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Just below the window above the control; with none above it, at the top (null
+    // is HWND_TOP).
+    SetWindowPos(label, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 } // namespace
 
-bool (*HighContrastOn)() = SystemHighContrastOn;
+bool SystemHighContrastOn() {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
 
 [[noreturn]] void EndProgram() {
     ExitProcess(0);
@@ -173,27 +228,13 @@ void FormWindow::destroy() {
 }
 
 bool FormWindow::create(const FormSpec& spec, const std::string& title) {
-    const CommonControls* common = LoadedCommonControls();
-    if (!common) return false;
-    static const ATOM registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc);
-    }();
-    if (!registered) return false;
+    if (!LoadedCommonControls() || !RegisteredClass(WindowProc)) return false;
     spec_ = spec;
     hwnd_ =
         CreateWindowExW(0, kClassName, Widen(title).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                         100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (!hwnd_) return false;
     dpi_ = WindowDpi(hwnd_);
-
     // A tooltip window only for a form that has tips: it costs a few milliseconds of
     // the start.
     if (std::any_of(spec.controls.begin(), spec.controls.end(),
@@ -201,81 +242,67 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
         tooltip_ =
             CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,
                             0, 0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
-    // Labels are made the size of their text at once, measured on one device context.
+
+    // Created in tab order, so the window order is the tab order, and in place. Labels
+    // are made the size of their text at once, measured on one device context.
     HDC measuring = GetDC(hwnd_);
-    // Created in tab order, so the window order is the tab order, and in place.
-    for (const ControlSpec& c : spec.controls) {
-        Control control{c, nullptr,
-                        c.font_hundredths_of_point ? c.font_hundredths_of_point
-                                                   : spec.font_hundredths_of_point};
-        const std::wstring text = Widen(c.text);
-        const HFONT font = font_for(control.font_hundredths);
-        const int x = px(c.left), y = px(c.top);
-        int width = px(c.width), height = px(c.height);
-        if (c.kind == ControlKind::Label) {
-            const SIZE extent = TextExtent(measuring, font, text);
-            width = extent.cx;
-            height = extent.cy;
-        }
-        switch (c.kind) {
-        case ControlKind::Button:
-            control.hwnd = CreateWindowExW(0, L"BUTTON", text.c_str(),
-                                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x, y,
-                                           width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
-                                           GetModuleHandleW(nullptr), nullptr);
-            break;
-        case ControlKind::Label:
-            // No "&" mnemonics: folder names may contain the character.
-            control.hwnd = CreateWindowExW(
-                0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
-                x, y, width, height, hwnd_, reinterpret_cast<HMENU>(c.id),
-                GetModuleHandleW(nullptr), nullptr);
-            break;
-        case ControlKind::BorderedLabel:
-            // A read-only edit, not a static: screen readers then announce the label
-            // before it as its name and the folder as its value (a static's name is
-            // its own text), and the user can select and copy the folder.
-            control.hwnd = CreateWindowExW(
-                0, L"EDIT", text.c_str(),
-                WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, x, y, width,
-                height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
-            break;
-        case ControlKind::PasswordBox:
-            control.hwnd = CreateWindowExW(
-                WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
-                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, x, y, width,
-                height, hwnd_, reinterpret_cast<HMENU>(c.id), GetModuleHandleW(nullptr), nullptr);
-            if (control.hwnd) {
-                SendMessageW(control.hwnd, EM_SETPASSWORDCHAR, L'*', 0);
-                SendMessageW(control.hwnd, EM_LIMITTEXT, 10, 0);
-                ImmAssociateContextEx(control.hwnd, nullptr, 0); // no input method editor
-                common->set_subclass(control.hwnd, EntryProc, 0, reinterpret_cast<DWORD_PTR>(this));
-            }
-            break;
-        }
-        if (!control.hwnd) {
-            ReleaseDC(hwnd_, measuring);
-            return false;
-        }
-        SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        if (c.tooltip && tooltip_) {
-            const std::wstring tip = Widen(c.tooltip);
-            TTTOOLINFOW tool{};
-            tool.cbSize = sizeof tool;
-            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-            tool.hwnd = hwnd_;
-            tool.uId = reinterpret_cast<UINT_PTR>(control.hwnd);
-            tool.lpszText = const_cast<wchar_t*>(tip.c_str());
-            SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-        }
-        controls_.push_back(control);
-    }
+    const bool created =
+        std::all_of(spec.controls.begin(), spec.controls.end(),
+                    [&](const ControlSpec& c) { return add_control(c, measuring); });
     ReleaseDC(hwnd_, measuring);
+    if (!created) return false;
     for (const Control& c : controls_)
         if (c.spec.label) PutLabelBefore(control(c.spec.label), c.hwnd);
+    centre();
+    return true;
+}
 
-    // Centred on the screen the window opens on.
-    const RECT frame = WindowRectForClient(px(spec.client_width), px(spec.client_height), dpi_);
+bool FormWindow::add_control(const ControlSpec& c, HDC measuring) {
+    Control control{c, nullptr,
+                    c.font_hundredths_of_point ? c.font_hundredths_of_point
+                                               : spec_.font_hundredths_of_point};
+    const std::wstring text = Widen(c.text);
+    const HFONT font = font_for(control.font_hundredths);
+    Place place{px(c.at.left), px(c.at.top), px(c.at.width), px(c.at.height)};
+    switch (c.kind) {
+    case ControlKind::Button:
+        control.hwnd = CreateButton(hwnd_, c.id, text, place);
+        break;
+    case ControlKind::Label: {
+        const SIZE extent = TextExtent(measuring, font, text);
+        place.width = extent.cx;
+        place.height = extent.cy;
+        control.hwnd = CreateLabel(hwnd_, c.id, text, place);
+        break;
+    }
+    case ControlKind::BorderedLabel:
+        control.hwnd = CreateField(hwnd_, c.id, text, place);
+        break;
+    case ControlKind::PasswordBox:
+        control.hwnd = CreatePasswordBox(hwnd_, c.id, text, place, this);
+        break;
+    }
+    if (!control.hwnd) return false;
+    SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (c.tooltip && tooltip_) add_tip(control.hwnd, c.tooltip);
+    controls_.push_back(control);
+    return true;
+}
+
+void FormWindow::add_tip(HWND control, const char* tip) {
+    const std::wstring text = Widen(tip);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// Centred on the screen the window opens on.
+void FormWindow::centre() {
+    const RECT frame = WindowRectForClient(px(spec_.client_width), px(spec_.client_height), dpi_);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
@@ -284,7 +311,6 @@ bool FormWindow::create(const FormSpec& spec, const std::string& title) {
     SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
                  work.top + (work.bottom - work.top - height) / 2, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    return true;
 }
 
 void FormWindow::show() {
@@ -349,8 +375,8 @@ void FormWindow::place_controls() {
     std::vector<std::pair<int, HFONT>> old_fonts;
     old_fonts.swap(fonts_);
     for (const Control& c : controls_) {
-        SetWindowPos(c.hwnd, nullptr, px(c.spec.left), px(c.spec.top), px(c.spec.width),
-                     px(c.spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(c.hwnd, nullptr, px(c.spec.at.left), px(c.spec.at.top), px(c.spec.at.width),
+                     px(c.spec.at.height), SWP_NOZORDER | SWP_NOACTIVATE);
         SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.font_hundredths)),
                      FALSE);
         if (c.spec.kind == ControlKind::Label) fit_label(c);
@@ -408,17 +434,18 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         const Control* c = find(GetDlgCtrlID(reinterpret_cast<HWND>(lparam)));
         if (!c) break;
         HDC dc = reinterpret_cast<HDC>(wparam);
-        // A high-contrast scheme chooses every colour; the designed blue and red
-        // would be dark on its black. Its window colours are a pair it guarantees.
-        if (c->spec.kind == ControlKind::BorderedLabel ||
-            (c->spec.colour != TextColour::Default && HighContrastOn())) {
+        // The read-only fields look like fields: the window's colours.
+        if (c->spec.kind == ControlKind::BorderedLabel) {
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
             SetBkColor(dc, GetSysColor(COLOR_WINDOW));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
         }
-        SetTextColor(dc, c->spec.colour == TextColour::Blue  ? kBlue
-                         : c->spec.colour == TextColour::Red ? kRed
-                                                             : GetSysColor(COLOR_BTNTEXT));
+        // A high-contrast scheme chooses every colour; the designed blue and red would
+        // be dark on its black, so the notes then look like every other label.
+        COLORREF text = GetSysColor(COLOR_BTNTEXT);
+        if (c->spec.colour != TextColour::Default && !(high_contrast_on && high_contrast_on()))
+            text = c->spec.colour == TextColour::Blue ? kBlue : kRed;
+        SetTextColor(dc, text);
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
@@ -432,10 +459,10 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     }
     case WM_SYSCOLORCHANGE:
-        // Only top-level windows are told; common controls hear it from their parent.
+        // Only top-level windows are told (the tooltip window is one); common controls
+        // hear it from their parent.
         for (const Control& c : controls_)
             SendMessageW(c.hwnd, message, wparam, lparam);
-        if (tooltip_) SendMessageW(tooltip_, message, wparam, lparam);
         [[fallthrough]];
     case WM_SETTINGCHANGE:
         // High contrast switched on or off, or another scheme: the labels' colours

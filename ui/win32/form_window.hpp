@@ -13,6 +13,9 @@
 
 namespace tervan {
 
+// Whether the user has a high-contrast scheme on.
+bool SystemHighContrastOn();
+
 class FormWindow {
 public:
     FormWindow() = default;
@@ -26,6 +29,10 @@ public:
     std::function<void(int id, int key_code)> on_key_down;
     // The close box.
     std::function<void()> on_close;
+    // Whether the user has a high-contrast scheme on, asked at each paint of a coloured
+    // label: the system's answer. Pictures and tests give their own where the system
+    // cannot switch it (Wine always answers "off").
+    std::function<bool()> high_contrast_on = SystemHighContrastOn;
 
     // Creates the window hidden, centred on the screen, with every control.
     bool create(const FormSpec& spec, const std::string& title);
@@ -47,6 +54,9 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+    bool add_control(const ControlSpec& spec, HDC measuring);
+    void add_tip(HWND control, const char* tip);
+    void centre();
     void place_controls();
     void fit_label(const Control& control);
     HFONT font_for(int hundredths_of_point);
@@ -61,11 +71,6 @@ private:
     std::vector<Control> controls_;
     std::vector<std::pair<int, HFONT>> fonts_; // by size, for the current DPI
 };
-
-// Whether the user has a high-contrast scheme on; asked at each paint of a
-// coloured label. The system's answer, replaced only by tests and pictures where
-// the system cannot switch it (Wine always answers "off").
-extern bool (*HighContrastOn)();
 
 // Ends the program at once: every window goes with the process and no further
 // event procedure runs.
