@@ -12,9 +12,9 @@ if [[ -z "${TERVAN_WINE_SESSION:-}" || "$TERVAN_WINE_SESSION" != "${WINEPREFIX:-
     cat >&2 <<'TEXT'
 The Windows tests run under Wine, inside the Wine session of this work tree (its
 prefix build/wineprefix, Xvfb, a prewarmed wineserver); nothing was started. Use
-    scripts/test-windows.sh [ctest arguments]     e.g. scripts/test-windows.sh -R Settings
+    scripts/test-windows.sh [ctest arguments]    e.g. -R ProgramSettingTest, -LE slow
 or, after a build, by hand (preset windows-x64 where 32-bit Wine cannot run):
-    source scripts/wine-env.sh && wine_session ctest --preset windows -R Settings
+    source scripts/wine-env.sh && wine_session ctest --preset windows -R ProgramSettingTest
 TEXT
     exit 1
 fi
