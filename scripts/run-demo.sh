@@ -7,9 +7,53 @@
 #     (1.0.0.2) and the updater, which is started from there.
 # With a display the updater opens on it. Without one it runs under Xvfb, is
 # driven through the whole update, and screenshots go to build/demo/screenshots.
-# Nothing outside build/demo is touched.
+# Nothing outside build/demo is touched. --texts prints only what to type and expect.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The program's texts, read where they are written once: a message of
+# engine/messages.hpp by its constant's name (its two sentences joined by a blank),
+# or a caption of ui/forms/update_window.cpp by its control's name. Either fails
+# when the name is gone (a native test runs --texts).
+message() {
+    awk -v name="$1" '
+        index($0, "const char* " name " =") { on = 1 }
+        on { while (match($0, /"[^"]*"/)) { text = text substr($0, RSTART + 1, RLENGTH - 2)
+                                            $0 = substr($0, RSTART + RLENGTH) } }
+        on && /;/ { exit }
+        END { gsub(/\\r\\r/, " ", text); print text; if (text == "") exit 1 }' engine/messages.hpp ||
+        { echo "run-demo.sh: no message $1 in engine/messages.hpp" >&2; return 1; }
+}
+caption() {
+    sed -n "s/^ *{$1, \"[^\"]*\", K::[A-Za-z]*, \"\([^\"]*\)\".*/\1/p" ui/forms/update_window.cpp |
+        grep . || { echo "run-demo.sh: no caption of $1 in ui/forms/update_window.cpp" >&2; return 1; }
+}
+texts() {
+    local download_label install_label start success not_newer
+    download_label="$(caption Label2_1)"
+    install_label="$(caption Label2_0)"
+    start="$(caption Command3)"
+    success="$(message kSuccess)"
+    not_newer="$(message kNotNewer)"
+    cat <<TEXT
+
+  The updater asks for the access code first: type 503816 and press Enter.
+  The update window then shows the download folder under "$download_label",
+    C:\\users\\Public\\Downloads\\TERVAN58_Ver1002
+  and the install folder under "$install_label", with its version:
+    C:\\TERVAN58   Ver.1.0.0.1
+  Press "$start": the download's version (Ver.1.0.0.2) is shown, the installed
+  tervan58.exe is replaced, and the updater says
+    $success
+  and ends. Started once more, it refuses the same version:
+    $not_newer
+
+TEXT
+}
+if [[ "${1:-}" == --texts ]]; then
+    texts
+    exit 0
+fi
 
 scripts/install-deps.sh
 export TERVAN_WINEPREFIX="$PWD/build/demo/prefix"
@@ -35,17 +79,7 @@ wine reg add 'HKCU\Software\VB and VBA Program Settings\KARVO\tErvan58' /v Key_P
     /t REG_SZ /d 'C:\TERVAN58' /f >/dev/null 2>&1 </dev/null
 wineserver -k >/dev/null 2>&1 || true # started without a display: no windows from it
 
-cat <<TEXT
-
-  The updater asks for the access code first: type 503816 and press Enter.
-  The update window then shows
-    ｺﾋﾟｰ元 (download): C:\users\Public\Downloads\TERVAN58_Ver1002   Ver.1.0.0.2
-    ｺﾋﾟｰ先 (install):  C:\TERVAN58                                 Ver.1.0.0.1
-  Press "ｱｯﾌﾟﾃﾞｰﾄを開始": the installed tervan58.exe is replaced and the updater
-  says "ｱｯﾌﾟﾃﾞｰﾄに成功しました。" and ends. Starting it once more then reports that the
-  version is the same ("ｱｯﾌﾟﾃﾞｰﾄするﾊﾞｰｼﾞｮﾝが同じか、古いﾊﾞｰｼﾞｮﾝになっています。").
-
-TEXT
+texts
 
 if [[ -n "${DISPLAY:-}" ]]; then
     (cd "$download" && bash "$TERVAN_REPO/tests/e2e/wine-ja.sh" tervan58-updater.exe) || true

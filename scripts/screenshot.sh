@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Screenshots of the updater's two windows, as a Japanese user sees them, into
-# docs/access-screen.png and docs/update-window.png: the access screen with the
-# code typed in, and the update window over a demo install whose tervan58.exe is
-# older than the downloaded one; and both in a black high-contrast scheme, into
-# docs/*-high-contrast.png. Builds what it needs (preset "windows", or
-# "windows-x64" where 32-bit Wine cannot run: scripts/wine-env.sh) and runs
-# it under Wine in Xvfb; tests/e2e/screenshot_driver.cpp opens the windows.
+# Screenshots of the updater's two windows, as a Japanese user sees them:
+#   scripts/screenshot.sh                  into build/screenshots/
+#   scripts/screenshot.sh --refresh-docs   into docs/, replacing the README's pictures
+# access-screen.png is the access screen with the code typed in, update-window.png
+# the update window over a demo install whose tervan58.exe is older than the
+# downloaded one; *-high-contrast.png both in a black high-contrast scheme. Builds
+# what it needs (preset "windows", or "windows-x64" where 32-bit Wine cannot run:
+# scripts/wine-env.sh) and runs it under Wine in Xvfb;
+# tests/e2e/screenshot_driver.cpp opens the windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="build/${TERVAN_WINDOWS_PRESET:-windows}" # the preset's folder
@@ -38,17 +40,25 @@ if [[ "${1:-}" == --capture ]]; then
     exit 0
 fi
 
+out=build/screenshots
+case "${1:-}" in
+--refresh-docs) out=docs ;;
+"") ;;
+*) echo "usage: scripts/screenshot.sh [--refresh-docs]" >&2; exit 2 ;;
+esac
+
 scripts/install-deps.sh
 source scripts/wine-env.sh
-mkdir -p build docs
+mkdir -p build "$out"
 wine_prepare_prefix >build/wineprefix.log 2>&1 || { cat build/wineprefix.log >&2; exit 1; }
 wine_prepare_locale
 build="build/$TERVAN_WINDOWS_PRESET"
 cmake --preset "$TERVAN_WINDOWS_PRESET" >/dev/null
 cmake --build --preset "$TERVAN_WINDOWS_PRESET" --target tervan58-updater e2e_screenshot_driver
-rm -f docs/access-screen.png docs/update-window.png docs/*-high-contrast.png
-wine_session "$0" --capture docs "$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
-wine_session "$0" --capture docs --high-contrast
-for shot in docs/{access-screen,update-window}{,-high-contrast}.png; do
+shots=("$out"/{access-screen,update-window}{,-high-contrast}.png)
+rm -f "${shots[@]}"
+wine_session "$0" --capture "$out" "$(winepath -w "$build/tervan58-updater.exe" 2>/dev/null)"
+wine_session "$0" --capture "$out" --high-contrast
+for shot in "${shots[@]}"; do
     [[ -s "$shot" ]] || { echo "screenshot.sh: $shot was not taken" >&2; exit 1; }
 done

@@ -2,10 +2,15 @@
 # Builds the Windows program and its Win32 suites with MinGW-w64 (preset "windows")
 # and runs the suites under Wine in Xvfb. Exits non-zero on any failure.
 #
-# As root it also runs the file suites a second time as the unprivileged user
-# "nobody" in a prefix of its own (root writes read-only files regardless, so a
-# read-only destination is only meaningful for a normal user; TERVAN_UNPRIVILEGED=0
-# turns this off), and mounts a 1 MiB tmpfs as drive T: for the full-disk case.
+#   scripts/test-windows.sh                  everything
+#   scripts/test-windows.sh CTEST-ARGS...    only what the arguments choose, e.g.
+#                                            -R Settings, -LE slow (the fast loop), -N
+#
+# A full run (no arguments) as root also runs the file suites a second time as the
+# unprivileged user "nobody" in a prefix of its own (root writes read-only files
+# regardless, so a read-only destination is only meaningful for a normal user;
+# TERVAN_UNPRIVILEGED=0 turns this off). As root it mounts a 1 MiB tmpfs as drive T:
+# for the full-disk case.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +22,7 @@ source scripts/wine-env.sh
 mkdir -p build
 
 unprivileged=0
-if [[ "$(id -u)" -eq 0 && "${TERVAN_UNPRIVILEGED:-1}" != 0 ]]; then
+if [[ $# -eq 0 && "$(id -u)" -eq 0 && "${TERVAN_UNPRIVILEGED:-1}" != 0 ]]; then
     unprivileged=1
     # Somewhere nobody can reach even when the work tree lies under /root.
     if runuser -u nobody -- test -x "$TERVAN_REPO/build"; then
@@ -82,7 +87,7 @@ if [[ "$(id -u)" -eq 0 ]]; then
 fi
 
 status=0
-wine_session ctest --preset "$TERVAN_WINDOWS_PRESET" || status=1
+wine_session ctest --preset "$TERVAN_WINDOWS_PRESET" "$@" || status=1
 phase "suites run"
 
 if [[ $unprivileged == 1 ]]; then

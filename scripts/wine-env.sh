@@ -3,7 +3,10 @@
 #   wine_prepare_prefix        create the prefix once (skipped when it is ready)
 #   wine_prepare_locale        compile ja_JP.UTF-8 into build/locale once
 #   wine_session CMD...        run CMD with an X display (one xvfb-run when there is
-#                              none) and a prewarmed wineserver, killed afterwards
+#                              none) and a prewarmed wineserver, killed afterwards;
+#                              CMD sees TERVAN_WINE_SESSION=$WINEPREFIX, without which
+#                              the cross builds' tests refuse to start
+#                              (cmake/wine-emulator.sh)
 # Japanese locale for one command: LANG=ja_JP.UTF-8 LOCPATH="$TERVAN_LOCPATH" wine ...
 # (32-bit Wine processes ignore LOCPATH and need the system copy that
 # scripts/install-deps.sh compiles; 64-bit tools use build/locale.)
@@ -93,7 +96,7 @@ _wine_session_here() {
     wineserver -p >/dev/null 2>&1
     wine cmd /c exit >/dev/null 2>&1 </dev/null
     local status=0
-    "$@" || status=$?
+    TERVAN_WINE_SESSION="$WINEPREFIX" "$@" || status=$?
     wineserver -k >/dev/null 2>&1 || true
     return "$status"
 }

@@ -149,6 +149,11 @@ struct FaultCase {
     const char* name;
 };
 
+// By name: GoogleTest would otherwise print the bytes, the pointer's among them.
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name << ", at call " << c.nth;
+}
+
 class ReplaceFaultTest : public ReplaceTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ReplaceFaultTest, LeavesTheInstalledFileAsItWas) {

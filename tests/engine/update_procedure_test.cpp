@@ -107,6 +107,14 @@ struct VersionCase {
     bool copied;
 };
 
+// "installed 1.0.0.9, downloaded 1.0.0.10, copied": GoogleTest would otherwise print
+// the pointers' bytes, which differ from run to run.
+void PrintTo(const VersionCase& c, std::ostream* out) {
+    auto version = [](const char* v) { return !v ? "nothing" : *v ? v : "no version"; };
+    *out << "installed " << version(c.installed) << ", downloaded " << version(c.downloaded)
+         << (c.copied ? ", copied" : ", not copied");
+}
+
 class VersionOrderTest : public UpdateTest, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(VersionOrderTest, CopiesOnlyANewerDownload) {
