@@ -31,7 +31,8 @@ void AnswerSentMessagesFirst() {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    tervan::LimitDllSearchToSystemFolder();
+    const bool narrowed = tervan::LimitDllSearchToSystemFolder();
+    if (tervan::StartedAsReplaceStep()) return tervan::RunReplaceStep(narrowed);
     tervan::Win32FileSystem files;
     if (!tervan::OpenAccessScreen(files, false)) return 1;
     MSG msg;
