@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <shellapi.h>
-
 #include "platform/win32/text.hpp"
 #include "tests/win32/test_support.hpp"
 
@@ -171,11 +169,7 @@ LockedFile::~LockedFile() {
 //   --try ACTION PATH           delete, rename (to PATH.moved), overwrite (the first
 //                               bytes) or truncate PATH; exit code 0 or the error
 std::optional<int> RunReliabilityMode() {
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (argv == nullptr) return std::nullopt;
-    std::vector<std::wstring> args(argv + 1, argv + count);
-    LocalFree(argv);
+    const std::vector<std::wstring> args = testing::OwnArguments();
     if (args.empty()) return std::nullopt;
 
     if (args[0] == L"--lock" && args.size() == 4) {

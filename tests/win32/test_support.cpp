@@ -260,12 +260,17 @@ HeldFile::~HeldFile() {
 //                                     one as running, set READY, wait for RELEASE
 //   --check-mutex                     exit 1 if another copy runs, else 0
 //   --own-folder OUT                  write OwnFolder() to OUT
-std::optional<int> RunChildMode() {
+std::vector<std::wstring> OwnArguments() {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (argv == nullptr) return std::nullopt;
+    if (argv == nullptr) return {};
     std::vector<std::wstring> args(argv + 1, argv + count);
     LocalFree(argv);
+    return args;
+}
+
+std::optional<int> RunChildMode() {
+    const std::vector<std::wstring> args = OwnArguments();
     if (args.empty()) return std::nullopt;
     const std::wstring& mode = args[0];
 

@@ -116,4 +116,7 @@ private:
 // Handles the helper modes; nullopt when the program was started as a test run.
 std::optional<int> RunChildMode();
 
+// This exe's command-line arguments after its own name, as a child mode reads them.
+std::vector<std::wstring> OwnArguments();
+
 } // namespace tervan::testing
