@@ -25,7 +25,8 @@ message() {
         { echo "run-demo.sh: no message $1 in engine/messages.hpp" >&2; return 1; }
 }
 caption() {
-    sed -n "s/^ *{$1, \"[^\"]*\", K::[A-Za-z]*, \"\([^\"]*\)\".*/\1/p" ui/forms/update_window.cpp |
+    sed -n "s/^ *{\.id = $1, \.name = \"[^\"]*\", \.kind = K::[A-Za-z]*, \.text = \"\([^\"]*\)\".*/\1/p" \
+        ui/forms/update_window.cpp |
         grep . || { echo "run-demo.sh: no caption of $1 in ui/forms/update_window.cpp" >&2; return 1; }
 }
 texts() {
