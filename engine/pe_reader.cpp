@@ -61,6 +61,19 @@ std::optional<bool> HasByteAt(File& file, std::uint64_t offset) {
     return got == 1;
 }
 
+// Where NumberOfRvaAndSizes lies in the optional header: by its magic, PE32 or PE32+;
+// 0 for anything else. The data directories follow it, 8 bytes each.
+std::size_t RvaCountOffset(const unsigned char* optional_header) {
+    switch (Le16(optional_header)) {
+    case 0x10b:
+        return 92;
+    case 0x20b:
+        return 108;
+    default:
+        return 0;
+    }
+}
+
 struct PeHeaders {
     bool nt_signature = false; // "PE\0\0" rather than just "PE"
     std::uint64_t section_table = 0;
@@ -88,17 +101,8 @@ std::optional<PeHeaders> ReadHeaders(File& file) {
     const unsigned char* opt = coff + 20;
     const std::uint16_t opt_size = Le16(coff + 16);
 
-    std::size_t rva_count_at = 0; // NumberOfRvaAndSizes
-    switch (Le16(opt)) {
-    case 0x10b:
-        rva_count_at = 92;
-        break;
-    case 0x20b:
-        rva_count_at = 108;
-        break;
-    default:
-        return {};
-    }
+    const std::size_t rva_count_at = RvaCountOffset(opt);
+    if (rva_count_at == 0) return {};
     const std::size_t resource_at = rva_count_at + 4 + 2 * 8;
     const std::size_t needed = resource_at + 8;
     if (opt_size < needed || static_cast<std::uint64_t>(got) < 4 + 20 + needed) return {};
@@ -451,7 +455,7 @@ bool HasAuthenticodeSignature(File& file) {
     const std::int64_t got = ReadSome(file, Le32(dos + 0x3C), h, sizeof h);
     if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E' || h[2] != 0 || h[3] != 0) return false;
     const unsigned char* opt = h + 4 + 20;
-    const std::size_t rva_count_at = Le16(opt) == 0x10b ? 92 : Le16(opt) == 0x20b ? 108 : 0;
+    const std::size_t rva_count_at = RvaCountOffset(opt);
     const std::size_t security_at = rva_count_at + 4 + 4 * 8;
     if (rva_count_at == 0 || static_cast<std::uint64_t>(got) < 4 + 20 + security_at + 8 ||
         Le16(h + 4 + 16) < security_at + 8 || Le32(opt + rva_count_at) <= 4)
