@@ -22,6 +22,10 @@ inline constexpr const char* kCopyFailed = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟ
 inline constexpr const char* kUnknownPublisher =
     "ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
 
+// Tervan58 itself runs from the installed file, which cannot be replaced meanwhile.
+inline constexpr const char* kTervan58Running =
+    "[TERVAN58]が起動しています、終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。";
+
 inline constexpr const char* kVersionPrefix = "Ver.";
 
 } // namespace tervan::text
