@@ -55,7 +55,7 @@ std::string BuiltBesideUpdater(const std::string& name) {
 }
 
 RegistryValue::RegistryValue(HKEY root, std::wstring key, std::wstring name)
-    : root_(root), key_(std::move(key)), name_(std::move(name)) {
+    : new_keys_(root, key), root_(root), key_(std::move(key)), name_(std::move(name)) {
     DWORD size = 0;
     if (RegGetValueW(root_, key_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, nullptr,
                      &size) != ERROR_SUCCESS)
@@ -181,8 +181,9 @@ UpdaterRun::UpdaterRun(const std::string& exe, const std::string& working_folder
 }
 
 ::testing::AssertionResult UpdaterRun::answer_message(const std::wstring& prompt,
-                                                      const std::wstring& title) const {
-    const auto box = WaitMessageBox(pid());
+                                                      const std::wstring& title,
+                                                      DWORD guard_ms) const {
+    const auto box = WaitMessageBox(pid(), guard_ms);
     if (!box) {
         return Fail() << "no message box " << Printable(prompt) << describe_open_dialogs()
                       << (process_.running() ? "" : "; the process ended");

@@ -36,7 +36,8 @@ std::string BuiltUpdater();
 // A file built beside it, such as a test copy of the program.
 std::string BuiltBesideUpdater(const std::string& name);
 
-// A registry value of the current user, put back as it was when this goes away.
+// A registry value, put back as it was when this goes away, and the keys made for it
+// removed again.
 class RegistryValue {
 public:
     RegistryValue(HKEY root, std::wstring key, std::wstring name);
@@ -51,6 +52,7 @@ public:
     bool remove() const;
 
 private:
+    testing::NewRegistryKeys new_keys_;
     HKEY root_;
     std::wstring key_, name_;
     bool existed_ = false;
@@ -103,9 +105,10 @@ public:
     ::testing::AssertionResult open_update_window();
 
     // The next message box, its prompt and title compared exactly, answered with
-    // OK. The program is settled afterwards.
-    ::testing::AssertionResult answer_message(const std::wstring& prompt,
-                                              const std::wstring& title) const;
+    // OK. The program is settled afterwards. A longer guard where a person answers
+    // something first.
+    ::testing::AssertionResult answer_message(const std::wstring& prompt, const std::wstring& title,
+                                              DWORD guard_ms = kGuardMs) const;
     // The folder browser, with the program's prompt.
     ::testing::AssertionResult wait_browser(std::optional<FolderBrowser>& browser) const;
     // The program has handled every click and character posted to it before

@@ -135,7 +135,7 @@ TEST(Win32FileSystemTest, CreateNewTellsAFolderThatRefuses) {
     EXPECT_FALSE(fs.create_new(folder / "taken").folder_refuses);
     EXPECT_FALSE(fs.create_new(folder / "missing\\new").folder_refuses);
     testing::RefusingFolder refusing(folder.path());
-    if (!refusing.refusing()) GTEST_SKIP() << "cannot make a folder refuse new files here";
+    if (!refusing.refusing()) GTEST_SKIP() << refusing.why_not();
     const NewFile refused = fs.create_new(folder / "new");
     EXPECT_EQ(refused.file, nullptr);
     EXPECT_TRUE(refused.folder_refuses);

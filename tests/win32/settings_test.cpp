@@ -6,6 +6,7 @@
 
 #include "platform/win32/settings.hpp"
 #include "platform/win32/text.hpp"
+#include "tests/win32/test_support.hpp"
 
 namespace tervan {
 namespace {
@@ -15,6 +16,7 @@ class ProgramSettingTest : public ::testing::Test {
 protected:
     const std::string app = "TervanTest" + std::to_string(GetCurrentProcessId());
     const std::wstring app_key = L"Software\\VB and VBA Program Settings\\" + Widen(app);
+    const testing::NewRegistryKeys new_keys{HKEY_CURRENT_USER, app_key};
     HKEY section = nullptr;
 
     void SetUp() override {

@@ -1,5 +1,6 @@
 #include "tests/win32/test_support.hpp"
 
+#include <aclapi.h>
 #include <shellapi.h>
 
 #include "platform/win32/administrator.hpp"
@@ -173,19 +174,117 @@ bool RunUnixCommand(const std::string& command) {
 
 // Folder names here are the tests' own: no quote in them.
 RefusingFolder::RefusingFolder(const std::string& folder) : folder_(folder) {
-    const std::string unix_name = UnixName(folder);
-    if (unix_name.empty() || !RunUnixCommand("chattr +i '" + unix_name + "' 2>/dev/null")) return;
-    const std::string probe = folder + "\\refusal-probe";
-    if (PutBytes(probe, "")) {
-        DeleteFileW(Literal(probe).c_str());
+    if (deny_add_file() && refuses_now()) {
+        refusing_ = true;
         return;
     }
-    refusing_ = GetLastError() == ERROR_ACCESS_DENIED;
+    restore_acl();
+    why_not_ = "this system does not enforce an ACE that denies adding files to a folder";
+    const std::string unix_name = UnixName(folder);
+    if (unix_name.empty()) return;
+    why_not_ += " (Wine), and chattr +i failed: it needs root and a file system with that flag";
+    immutable_ = RunUnixCommand("chattr +i '" + unix_name + "' 2>/dev/null");
+    refusing_ = immutable_ && refuses_now();
 }
 
 RefusingFolder::~RefusingFolder() {
+    restore_acl();
     const std::string unix_name = UnixName(folder_);
-    if (!unix_name.empty()) RunUnixCommand("chattr -i '" + unix_name + "' 2>/dev/null");
+    if (immutable_) RunUnixCommand("chattr -i '" + unix_name + "' 2>/dev/null");
+}
+
+bool RefusingFolder::refuses_now() {
+    const std::string probe = folder_ + "\\refusal-probe";
+    if (PutBytes(probe, "")) {
+        DeleteFileW(Literal(probe).c_str());
+        return false;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// The folder's own ACL is kept and given back as it was; the denying entry comes
+// first, as Windows orders denials before grants.
+bool RefusingFolder::deny_add_file() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    const bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!known) return false;
+    std::wstring name = Literal(folder_);
+    if (GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &saved_acl_, nullptr, &saved_) != ERROR_SUCCESS)
+        return false;
+    EXPLICIT_ACCESSW deny{};
+    deny.grfAccessPermissions = FILE_ADD_FILE;
+    deny.grfAccessMode = DENY_ACCESS;
+    deny.grfInheritance = NO_INHERITANCE;
+    deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    deny.Trustee.TrusteeType = TRUSTEE_IS_USER;
+    deny.Trustee.ptstrName =
+        static_cast<LPWSTR>(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+    PACL denying = nullptr;
+    if (SetEntriesInAclW(1, &deny, saved_acl_, &denying) != ERROR_SUCCESS) return false;
+    const bool set = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                           nullptr, nullptr, denying, nullptr) == ERROR_SUCCESS;
+    LocalFree(denying);
+    return set;
+}
+
+void RefusingFolder::restore_acl() {
+    if (saved_ == nullptr) return;
+    std::wstring name = Literal(folder_);
+    SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          saved_acl_, nullptr);
+    LocalFree(saved_);
+    saved_ = nullptr;
+}
+
+NewRegistryKeys::NewRegistryKeys(HKEY root, const std::wstring& path) : root_(root) {
+    for (std::size_t end = 0; end != std::wstring::npos;) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring key = path.substr(0, end);
+        HKEY opened = nullptr;
+        if (!missing_.empty() ||
+            RegOpenKeyExW(root_, key.c_str(), 0, KEY_READ, &opened) == ERROR_FILE_NOT_FOUND)
+            missing_.push_back(key);
+        if (opened != nullptr) RegCloseKey(opened);
+    }
+}
+
+NewRegistryKeys::~NewRegistryKeys() {
+    for (auto key = missing_.rbegin(); key != missing_.rend(); ++key) {
+        HKEY opened = nullptr;
+        if (RegOpenKeyExW(root_, key->c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+        DWORD subkeys = 1, values = 1;
+        RegQueryInfoKeyW(opened, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(opened);
+        if (subkeys != 0 || values != 0) return;
+        RegDeleteKeyW(root_, key->c_str());
+    }
+}
+
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool Interactive() {
+    wchar_t value[8];
+    return GetEnvironmentVariableW(L"TERVAN_INTERACTIVE", value, 8) == 1 && value[0] == L'1';
+}
+
+void TellPerson(const std::string& utf8) {
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) return;
+    const std::wstring line = L"\r\n" + Widen(utf8) + L"\r\n";
+    DWORD written = 0;
+    WriteConsoleW(console, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(console);
 }
 
 Event::Event()

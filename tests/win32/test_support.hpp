@@ -42,10 +42,12 @@ void RemoveTree(const std::string& path);
 std::string PatternBytes(std::size_t size, unsigned seed);
 std::string SelfPath();
 
-// The folder refuses new files even to root, as Program Files refuses a program
-// without administrator rights (ERROR_ACCESS_DENIED): made immutable on the Unix side
-// (chattr +i) and made writable again when this goes away. Needs root and a file
-// system with that flag; refusing() tells whether it worked.
+// The folder refuses new files, as Program Files refuses a program without
+// administrator rights (ERROR_ACCESS_DENIED), until this goes away. On Windows through
+// an ACE that denies the current user "add file"; where the system does not enforce
+// it (Wine), by making the folder immutable on the Unix side (chattr +i), which needs
+// root and a file system with that flag. refusing() tells whether either worked,
+// why_not() why not.
 class RefusingFolder {
 public:
     explicit RefusingFolder(const std::string& folder);
@@ -53,11 +55,45 @@ public:
     RefusingFolder(const RefusingFolder&) = delete;
     RefusingFolder& operator=(const RefusingFolder&) = delete;
     bool refusing() const { return refusing_; }
+    const std::string& why_not() const { return why_not_; }
 
 private:
+    bool refuses_now();
+    bool deny_add_file();
+    void restore_acl();
+
     std::string folder_;
     bool refusing_ = false;
+    bool immutable_ = false;
+    std::string why_not_;
+    PSECURITY_DESCRIPTOR saved_ = nullptr; // holds saved_acl_
+    PACL saved_acl_ = nullptr;
 };
+
+// The keys of `path` under `root` that do not exist yet are removed again when this
+// goes away, deepest first, each only if nothing is left in it: the tests leave the
+// registry as they found it, not a trail of empty keys.
+class NewRegistryKeys {
+public:
+    NewRegistryKeys(HKEY root, const std::wstring& path);
+    ~NewRegistryKeys();
+    NewRegistryKeys(const NewRegistryKeys&) = delete;
+    NewRegistryKeys& operator=(const NewRegistryKeys&) = delete;
+
+private:
+    HKEY root_;
+    std::vector<std::wstring> missing_; // parents first
+};
+
+// Under Wine rather than Windows: its ntdll has exports that Windows' lacks.
+bool UnderWine();
+
+// A person sits at the computer to answer what only a person may answer, such as
+// Windows' administrator prompt (run-tests.cmd /interactive sets TERVAN_INTERACTIVE).
+bool Interactive();
+// Tells the person at the console `utf8`, on a line of its own, past any redirection
+// of this program's output.
+void TellPerson(const std::string& utf8);
 
 // A named manual-reset event a child can open by name.
 class Event {
