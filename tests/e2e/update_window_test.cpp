@@ -46,9 +46,11 @@ TEST_F(UpdateWindowTest, LoadShowsFoldersVersionsAndTitle) {
     EXPECT_TRUE(SameText(run->update.text(ids::kInstalledVersion), L"Ver.1.2.3.4"));
     EXPECT_TRUE(run->idle(run->update));
     // The common controls are loaded at run time, by name, so that the manifest still
-    // picks version 6 from WinSxS rather than version 5 from the system folder.
-    EXPECT_NE(LoadedModule(run->pid(), L"comctl32.dll").find(L"\\winsxs\\"), std::wstring::npos)
-        << Printable(LoadedModule(run->pid(), L"comctl32.dll"));
+    // picks version 6 from WinSxS rather than version 5 from the system folder. (Windows
+    // spells it "WinSxS", Wine "winsxs".)
+    std::wstring comctl32 = LoadedModule(run->pid(), L"comctl32.dll");
+    CharLowerBuffW(comctl32.data(), static_cast<DWORD>(comctl32.size()));
+    EXPECT_NE(comctl32.find(L"\\winsxs\\"), std::wstring::npos) << Printable(comctl32);
 }
 
 TEST_F(UpdateWindowTest, NewerDownloadReplacesTheInstalledFileAndEnds) {

@@ -23,8 +23,9 @@ if [[ ! -f "$compiled" ]]; then
     [[ -f "$compiled" ]] || { echo "wine-ja.sh: localedef failed" >&2; exit 1; }
 fi
 
-# LC_ALL too: a C.UTF-8 from the caller would otherwise win over LANG.
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 LOCPATH="$locales"
+# LC_ALL too: a C.UTF-8 from the caller would otherwise win over LANG. The suites
+# check the code page Wine gives the locale (TERVAN_CODE_PAGE).
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 LOCPATH="$locales" TERVAN_CODE_PAGE=932
 [[ "${1:-}" == --test ]] || exec wine "$@"
 
 # --test: a test program started by CTest. Now and then (twice in about 1,300 test

@@ -46,6 +46,8 @@ int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM fo
     return 0;
 }
 
+} // namespace
+
 bool FaceInstalled(const std::wstring& face) {
     LOGFONTW query{};
     query.lfCharSet = DEFAULT_CHARSET;
@@ -56,6 +58,8 @@ bool FaceInstalled(const std::wstring& face) {
     ReleaseDC(nullptr, dc);
     return found;
 }
+
+namespace {
 
 // The face Japanese users know from such windows, or the nearest one installed.
 const std::wstring& FontFace() {

@@ -16,6 +16,9 @@ namespace tervan {
 // Whether the user has a high-contrast scheme on.
 bool SystemHighContrastOn();
 
+// Whether a font of that face is installed.
+bool FaceInstalled(const std::wstring& face);
+
 class FormWindow {
 public:
     FormWindow() = default;
