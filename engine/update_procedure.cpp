@@ -33,6 +33,10 @@ std::string ReplacementTempPath(const std::string& destination) {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
+// How long one replacement waits, in all, for files that are busy for a moment, and
+// the clean-up after a failed one.
+constexpr unsigned long kReplacementWaitMs = 2000;
+constexpr unsigned long kCleanUpWaitMs = 500;
 
 // Copies all of `from` to the end of `to`; returns the number of bytes, or -1.
 std::int64_t CopyAll(File& from, File& to, std::vector<char>& buffer) {
@@ -95,17 +99,22 @@ bool WriteCheckedCopy(File& in, File& out) {
 Replacement ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
                                     const std::string& destination) {
     const std::string temp = ReplacementTempPath(destination);
-    fs.start_wait_allowance();
+    fs.start_wait_allowance(kReplacementWaitMs);
     // A run that was ended halfway may have left its temporary file behind.
-    fs.remove(temp);
+    const bool no_leftover = fs.remove(temp);
     bool copied = false;
     if (const auto in = fs.open_read(source)) {
         NewFile out = fs.create_new(temp);
-        // Nothing was created: the folder takes nothing from this user.
-        if (out.folder_refuses) return Replacement::FolderRefuses;
+        // Nothing was created: the folder takes nothing from this user. So it is too
+        // when a leftover that this user cannot remove holds the name in such a folder
+        // (Program Files): other rights remove it.
+        if (out.folder_refuses || (!out.file && !no_leftover && fs.folder_refuses_new_files(temp)))
+            return Replacement::FolderRefuses;
         copied = out.file && WriteCheckedCopy(*in, *out.file);
     } // both files are closed here, as the rename needs
     if (copied && fs.rename_replace(temp, destination)) return Replacement::Replaced;
+    // Waits of its own: a temporary file left here is in the next run's way.
+    fs.start_wait_allowance(kCleanUpWaitMs);
     fs.remove(temp);
     return Replacement::Failed;
 }
@@ -127,8 +136,16 @@ Check CheckDownload(FileSystem& fs, const UpdateFolders& folders) {
     const std::string installed = fs.file_version_text(folders.destination_exe);
     const std::string downloaded = fs.file_version_text(folders.source_exe);
     if (!VersionIsOlder(installed, downloaded)) return Check::NotNewer;
-    if (!fs.publisher_allows(folders.destination_exe, folders.source_exe))
+    switch (fs.publisher_check(folders.destination_exe, folders.source_exe)) {
+    case PublisherCheck::Passed:
+        break;
+    case PublisherCheck::Refused:
         return Check::UnknownPublisher;
+    case PublisherCheck::Unreadable:
+        return Check::InstalledUnreadable;
+    }
+    // A running program's image cannot be replaced: no use waiting or asking for rights.
+    if (fs.program_runs_from(folders.destination_exe)) return Check::InstalledRunning;
     return Check::Passed;
 }
 
@@ -169,12 +186,22 @@ void UpdateProcedure(UpdateView& view, FileSystem& fs) {
     // of its copy: nobody can change, rename or delete it meanwhile, so the file that
     // was checked is the file that is copied.
     const auto held = fs.open_read(folders.source_exe);
+    if (!held) {
+        view.show_message(text::kCopyFailed, text::kUpdateTitle);
+        return;
+    }
     switch (CheckDownload(fs, folders)) {
     case Check::NotNewer:
         view.show_message(text::kNotNewer, text::kUpdateTitle);
         return;
     case Check::UnknownPublisher:
         view.show_message(text::kUnknownPublisher, text::kCheckTitle);
+        return;
+    case Check::InstalledUnreadable:
+        view.show_message(text::kCopyFailed, text::kUpdateTitle);
+        return;
+    case Check::InstalledRunning:
+        view.show_message(text::kTervan58Running, text::kCheckTitle);
         return;
     default:
         break;
@@ -220,7 +247,7 @@ StepResult ReplaceWithoutWindow(FileSystem& fs, const std::string& source_folder
         CheckFolders(fs, folders) != Check::Passed)
         return StepResult::Refused;
     const auto held = fs.open_read(folders.source_exe); // as in the click
-    if (CheckDownload(fs, folders) != Check::Passed) return StepResult::Refused;
+    if (!held || CheckDownload(fs, folders) != Check::Passed) return StepResult::Refused;
     return ReplaceFileAllOrNothing(fs, folders.source_exe, folders.destination_exe) ==
                    Replacement::Replaced
                ? StepResult::Replaced

@@ -88,11 +88,13 @@ enum class Check {
     SameFolder,
     NotNewer,
     UnknownPublisher,
+    InstalledUnreadable, // a signed-looking install whose publisher cannot be read
+    InstalledRunning,    // Tervan58 runs from the installed file
 };
 // Both folders given, the download there, and the folders not the same text.
 Check CheckFolders(FileSystem& fs, const UpdateFolders& folders);
-// The download newer than the installed file (the versions read anew) and, for a
-// signed install, from its publisher.
+// The download newer than the installed file (the versions read anew), for a signed
+// install from its publisher, and no program running from the installed file.
 Check CheckDownload(FileSystem& fs, const UpdateFolders& folders);
 
 // One click of the start button.

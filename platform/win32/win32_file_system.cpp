@@ -6,6 +6,7 @@
 
 #include "engine/file_version.hpp"
 #include "platform/win32/publisher.hpp"
+#include "platform/win32/running_program.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
 
@@ -169,8 +170,8 @@ template <typename Attempt> bool Win32FileSystem::retried_while_busy(Attempt att
     }
 }
 
-void Win32FileSystem::start_wait_allowance() {
-    wait_left_ms_ = kWaitAllowanceMs;
+void Win32FileSystem::start_wait_allowance(unsigned long milliseconds) {
+    wait_left_ms_ = milliseconds;
 }
 
 std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
@@ -184,6 +185,14 @@ std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
         return nullptr;
     }
     return std::make_unique<Win32File>(handle, 0);
+}
+
+bool Win32FileSystem::exists(const std::string& path) {
+    const std::wstring name = Win32Path(path);
+    if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+           error != ERROR_INVALID_NAME;
 }
 
 NewFile Win32FileSystem::create_new(const std::string& path) {
@@ -209,6 +218,20 @@ NewFile Win32FileSystem::create_new(const std::string& path) {
     });
     if (created) return {std::make_unique<Win32File>(handle, 0)};
     return {nullptr, refused};
+}
+
+bool Win32FileSystem::folder_refuses_new_files(const std::string& path) {
+    // A file of a name nobody uses, gone again when closed (also should this process
+    // end meanwhile): whether the folder would take it.
+    const std::wstring probe = Win32Path(path + ".probe");
+    const HANDLE handle =
+        CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED && NothingNamed(probe);
 }
 
 bool Win32FileSystem::rename_replace(const std::string& from, const std::string& to) {
@@ -245,10 +268,17 @@ std::string Win32FileSystem::file_version_text(const std::string& path) {
     return FileVersionText(path);
 }
 
-bool Win32FileSystem::publisher_allows(const std::string& installed, const std::string& download) {
-    // An unsigned install keeps to nothing; a signed one to its publisher.
-    return FileSystem::publisher_allows(installed, download) ||
-           SignedBySamePublisher(Win32Path(installed), Win32Path(download));
+PublisherCheck Win32FileSystem::publisher_check(const std::string& installed,
+                                                const std::string& download) {
+    // A missing or unsigned install takes any download and an unreadable one none;
+    // a signed one takes its publisher's.
+    const PublisherCheck portable = FileSystem::publisher_check(installed, download);
+    if (portable != PublisherCheck::Refused) return portable;
+    return CheckPublisher(Win32Path(installed), Win32Path(download));
+}
+
+bool Win32FileSystem::program_runs_from(const std::string& path) {
+    return ProgramRunsFrom(Win32Path(path));
 }
 
 } // namespace tervan
