@@ -26,6 +26,9 @@ int RunReplaceStep(bool dll_search_narrowed) {
     if (!dll_search_narrowed || __argc != 4) return kRefused;
     // Nobody sees this process: a removed disk fails the call instead of asking.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Windows gave the foreground to this process after the prompt; the update window
+    // takes it back for its message once the step has ended.
+    AllowSetForegroundWindow(ASFW_ANY);
     Win32FileSystem files;
     return static_cast<int>(ReplaceWithoutWindow(files, Narrow(__wargv[2]), Narrow(__wargv[3])));
 }

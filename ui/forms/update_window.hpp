@@ -31,6 +31,12 @@ FormSpec Layout();
 int ControlId(Caption which);
 } // namespace update_window
 
+namespace text {
+// What Windows shows, should the user sign out or shut down while the replacement
+// runs with administrator rights.
+inline constexpr const char* kStepRunning = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰ中です、終わるまでお待ち下さい。";
+} // namespace text
+
 struct ProgramVersion {
     unsigned major = 0, minor = 0, revision = 0;
 };

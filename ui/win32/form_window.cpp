@@ -344,6 +344,16 @@ void FormWindow::set_title(const std::string& title) {
     SetWindowTextW(hwnd_, Widen(title).c_str());
 }
 
+void FormWindow::hold_session_end(const std::string& reason) {
+    session_end_held_ = true;
+    ShutdownBlockReasonCreate(hwnd_, Widen(reason).c_str());
+}
+
+void FormWindow::release_session_end() {
+    session_end_held_ = false;
+    ShutdownBlockReasonDestroy(hwnd_);
+}
+
 const FormWindow::Control* FormWindow::find(int id) const {
     for (const Control& c : controls_)
         if (c.spec.id == id) return &c;
@@ -470,8 +480,13 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         break;
     case WM_CLOSE:
-        if (on_close) on_close();
+        // As for WM_COMMAND: a close sent by another program (taskkill, an installer)
+        // must not end the program while it waits for something.
+        if (IsWindowEnabled(hwnd_) && on_close) on_close();
         return 0;
+    case WM_QUERYENDSESSION:
+        if (session_end_held_) return FALSE;
+        break;
     }
     return DefWindowProcW(hwnd_, message, wparam, lparam);
 }

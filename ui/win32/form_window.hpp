@@ -44,6 +44,11 @@ public:
     std::string text(int id) const;
     void set_text(int id, const std::string& text);
     void set_title(const std::string& title);
+    // While held, the end of the session (sign-out, shutdown, a restart for updates)
+    // waits for the program, and Windows shows the user `reason`: for work that must
+    // not be cut off halfway. Released by release_session_end.
+    void hold_session_end(const std::string& reason);
+    void release_session_end();
 
 private:
     struct Control {
@@ -68,6 +73,7 @@ private:
     HWND tooltip_ = nullptr;
     FormSpec spec_{};
     int dpi_ = 96;
+    bool session_end_held_ = false;
     std::vector<Control> controls_;
     std::vector<std::pair<int, HFONT>> fonts_; // by size, for the current DPI
 };

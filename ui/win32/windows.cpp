@@ -69,7 +69,12 @@ private:
     ElevatedStep replace_as_administrator(const std::string& source_folder,
                                           const std::string& destination_folder) override {
         if (!may_ask_for_administrator_) return ElevatedStep::NotRun;
-        return RunElevatedReplace(window_.hwnd(), source_folder, destination_folder);
+        // A sign-out would end the step halfway, leaving its temporary file behind.
+        window_.hold_session_end(text::kStepRunning);
+        const ElevatedStep step =
+            RunElevatedReplace(window_.hwnd(), source_folder, destination_folder);
+        window_.release_session_end();
+        return step;
     }
 
     FormWindow window_;
