@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/posix/posix_file_system.hpp"
 #include "tests/engine/forwarding_file_system.hpp"

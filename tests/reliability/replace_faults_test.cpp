@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "engine/messages.hpp"
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/win32_file_system.hpp"
