@@ -144,12 +144,18 @@ bool NothingNamed(const std::wstring& path) {
            GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// What one attempt came to.
-enum class Outcome { Done, Busy, Failed };
+// What one attempt came to: ERROR_SUCCESS or the error it failed with, and whether
+// trying again a little later may help.
+struct Attempt {
+    DWORD error = ERROR_SUCCESS;
+    bool busy = false;
+};
 
-Outcome OutcomeOf(bool done) {
-    if (done) return Outcome::Done;
-    return MayBeBusy(GetLastError()) ? Outcome::Busy : Outcome::Failed;
+// The attempt that `done` tells of, its error taken at once.
+Attempt AttemptOf(bool done) {
+    if (done) return {};
+    const DWORD error = GetLastError();
+    return {error, MayBeBusy(error)};
 }
 
 constexpr DWORD kFirstWaitMs = 5;
@@ -157,16 +163,14 @@ constexpr DWORD kFirstWaitMs = 5;
 } // namespace
 
 // Makes `attempt` again while it comes out busy, after waits doubling from 5 ms, until
-// the allowance is spent. GetLastError() then tells the last attempt's error.
-template <typename Attempt> bool Win32FileSystem::retried_while_busy(Attempt attempt) {
+// the allowance is spent. Returns the last attempt's error, ERROR_SUCCESS when done.
+template <typename Try> unsigned long Win32FileSystem::retried_while_busy(Try attempt) {
     for (DWORD wait = kFirstWaitMs;; wait *= 2) {
-        const Outcome outcome = attempt();
-        if (outcome != Outcome::Busy || wait_left_ms_ == 0) return outcome == Outcome::Done;
-        const DWORD error = GetLastError();
+        const Attempt made = attempt();
+        if (!made.busy || wait_left_ms_ == 0) return made.error;
         wait = std::min(wait, wait_left_ms_);
         Sleep(wait);
         wait_left_ms_ -= wait;
-        SetLastError(error);
     }
 }
 
@@ -200,11 +204,10 @@ NewFile Win32FileSystem::create_new(const std::string& path) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool refused = false;
     // No sharing: nobody else has any business with a file that is still being written.
-    const bool created = retried_while_busy([&] {
+    const DWORD error = retried_while_busy([&] {
         handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return Outcome::Done;
-        const DWORD error = GetLastError();
+        Attempt made = AttemptOf(handle != INVALID_HANDLE_VALUE);
         // Access denied with no file of that name in the way: the folder does not let
         // this user create files (Program Files with a limited token), and waiting
         // changes nothing. With a file in the way, it is a leftover that was just
@@ -212,11 +215,11 @@ NewFile Win32FileSystem::create_new(const std::string& path) {
         // scanner lets go, and that is worth the wait. (Wine answers a create over such
         // a file with ERROR_FILE_EXISTS at once, so under Wine only injected faults
         // reach this wait.)
-        refused = error == ERROR_ACCESS_DENIED && NothingNamed(name);
-        SetLastError(error);
-        return refused ? Outcome::Failed : OutcomeOf(false);
+        refused = made.error == ERROR_ACCESS_DENIED && NothingNamed(name);
+        if (refused) made.busy = false;
+        return made;
     });
-    if (created) return {std::make_unique<Win32File>(handle, 0)};
+    if (error == ERROR_SUCCESS) return {std::make_unique<Win32File>(handle, 0)};
     return {nullptr, refused};
 }
 
@@ -244,17 +247,16 @@ bool Win32FileSystem::rename_replace(const std::string& from, const std::string&
     // change, but it may reach the disk after the call returns. MOVEFILE_WRITE_THROUGH
     // waits only for a move that copies to another volume.
     return retried_while_busy([&] {
-        return OutcomeOf(MoveFileExW(source.c_str(), target.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
-    });
+               return AttemptOf(MoveFileExW(source.c_str(), target.c_str(),
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+           }) == ERROR_SUCCESS;
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
     const std::wstring target = Win32Path(path);
-    const auto attempt = [&] { return OutcomeOf(DeleteFileW(target.c_str()) != 0); };
-    if (RefusesForGood(target) ? attempt() == Outcome::Done : retried_while_busy(attempt))
-        return true;
-    const DWORD error = GetLastError();
+    const auto attempt = [&] { return AttemptOf(DeleteFileW(target.c_str())); };
+    const DWORD error = RefusesForGood(target) ? attempt().error : retried_while_busy(attempt);
+    if (error == ERROR_SUCCESS) return true;
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
 }

@@ -38,7 +38,7 @@ public:
 
 private:
     static constexpr unsigned long kWaitAllowanceMs = 2000;
-    template <typename Attempt> bool retried_while_busy(Attempt attempt);
+    template <typename Try> unsigned long retried_while_busy(Try attempt);
 
     unsigned long wait_left_ms_ = kWaitAllowanceMs;
 };
