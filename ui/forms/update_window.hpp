@@ -32,6 +32,8 @@ int ControlId(Caption which);
 } // namespace update_window
 
 namespace text {
+// The folder browser's prompt, with its trailing blank.
+inline constexpr const char* kFolderChooserTitle = "「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
 // What Windows shows, should the user sign out or shut down while the replacement
 // runs with administrator rights.
 inline constexpr const char* kStepRunning = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰ中です、終わるまでお待ち下さい。";
