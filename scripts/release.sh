@@ -44,6 +44,15 @@ if [[ -n "${TERVAN_SIGN_PKCS12:-}${TERVAN_SIGN_PASSWORD_FILE:-}" ]]; then
     ! osslsigncode extract-signature -in "$input" -out "$work/existing.p7" >/dev/null 2>&1 ||
         die "$1 is signed already; give the unsigned file"
     signing=1
+    # The certificates travel in the PKCS#12 file. The signer's common name is what
+    # Windows shows as the publisher, and what the readme tells the user to expect.
+    quietly openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -nokeys \
+        -out "$work/certificates.pem"
+    quietly openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -nokeys -clcerts \
+        -out "$work/signer.pem"
+    publisher="$(openssl x509 -in "$work/signer.pem" -noout -subject \
+        -nameopt multiline,utf8,-esc_msb | sed -n 's/^ *commonName *= //p')"
+    [[ -n "$publisher" ]] || die "the signing certificate names no common name (CN)"
 fi
 
 quietly cmake --preset linux
@@ -68,21 +77,19 @@ cp "$input" "$work/tervan58.exe"
 cp build/windows/tervan58-updater.exe "$work/"
 # What anyone gets from building this commit, and from the shipped exe minus its signature.
 say "tervan58-updater.exe as built: $(sha256sum <"$work/tervan58-updater.exe" | cut -d' ' -f1)"
-"$tool" readme "$input" >"$kit/readme.txt"
+"$tool" readme "$input" ${publisher:+"$publisher"} >"$kit/readme.txt"
 
 if [[ $signing -eq 1 ]]; then
     timestamp=()
     [[ -z "${TERVAN_SIGN_TIMESTAMP_URL:-}" ]] || timestamp=(-ts "$TERVAN_SIGN_TIMESTAMP_URL")
-    # The certificates travel in the PKCS#12 file. Trusting them checks that each
-    # signature is intact and ours; whether Windows trusts the chain is its own call.
-    quietly openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -nokeys \
-        -out "$work/certificates.pem"
+    # Trusting the kit's own certificates checks that each signature is intact and
+    # ours; whether Windows trusts the chain is its own call.
     for exe in tervan58.exe tervan58-updater.exe; do
         quietly osslsigncode sign -pkcs12 "$pkcs12" -readpass "$password_file" -h sha256 \
             "${timestamp[@]}" -in "$work/$exe" -out "$kit/$exe"
         quietly osslsigncode verify -CAfile "$work/certificates.pem" -in "$kit/$exe"
     done
-    signer="$(openssl x509 -in "$work/certificates.pem" -noout -subject)"
+    signer="$(openssl x509 -in "$work/signer.pem" -noout -subject)"
     say "signed and verified: ${signer#subject=}${timestamp:+, time-stamped}"
 else
     cp "$work/tervan58.exe" "$work/tervan58-updater.exe" "$kit/"
@@ -90,7 +97,8 @@ else
 fi
 
 files=(tervan58.exe tervan58-updater.exe readme.txt)
-(cd "$kit" && sha256sum "${files[@]}" >SHA256SUMS.txt)
+# CR LF as in readme.txt, for Notepad; sha256sum -c reads it all the same.
+(cd "$kit" && sha256sum "${files[@]}" | sed 's/$/\r/' >SHA256SUMS.txt)
 # The commit's time on every file, and no Unix extras in the zip: an unsigned kit of
 # one commit and one input is the same zip every time.
 touch -d "@$(git log -1 --format=%ct)" "$kit" "$kit"/*
@@ -102,5 +110,5 @@ refuse_existing
 mv "$kit" "dist/$name"
 mv "$work/$name.zip" "dist/$name.zip"
 say "dist/$name/"
-sed 's/^/    /' "dist/$name/SHA256SUMS.txt"
+tr -d '\r' <"dist/$name/SHA256SUMS.txt" | sed 's/^/    /'
 say "dist/$name.zip"

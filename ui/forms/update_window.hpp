@@ -31,6 +31,11 @@ FormSpec Layout();
 int ControlId(Caption which);
 } // namespace update_window
 
+namespace text {
+// A version label before its file is read: the download's until the start button.
+inline constexpr const char* kVersionNotRead = "Ver";
+} // namespace text
+
 struct ProgramVersion {
     unsigned major = 0, minor = 0, revision = 0;
 };
