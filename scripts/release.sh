@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Makes the release kit of the current commit for a given tervan58.exe:
-#   dist/TERVAN58_Ver<digits>/      tervan58.exe, tervan58-updater.exe, readme.txt,
-#                                   SHA256SUMS.txt
-#   dist/TERVAN58_Ver<digits>.zip   that folder
+#   OUT/TERVAN58_Ver<digits>/      tervan58.exe, tervan58-updater.exe, readme.txt,
+#                                  SHA256SUMS.txt
+#   OUT/TERVAN58_Ver<digits>.zip   that folder
+# OUT is dist/ in the repository, or the folder given by --out DIR.
 # <digits> are the four fields of the file's version, read by the program's own reader
 # (1.0.0.2 -> 1002). The updater is the windows preset's build of this commit, so the
 # work tree must be clean. Both exes are signed when TERVAN_SIGN_PKCS12 names a PKCS#12
 # file and TERVAN_SIGN_PASSWORD_FILE a file holding its password;
-# TERVAN_SIGN_TIMESTAMP_URL adds an RFC 3161 time stamp. Nothing reaches dist/ unless
+# TERVAN_SIGN_TIMESTAMP_URL adds an RFC 3161 time stamp. Nothing reaches OUT unless
 # the whole kit is made, and nothing there is ever replaced.
 set -euo pipefail
 
@@ -17,9 +18,17 @@ die() {
     exit 1
 }
 
-[[ $# -eq 1 ]] || die "usage: scripts/release.sh PATH/TO/tervan58.exe"
+usage="usage: scripts/release.sh [--out DIR] PATH/TO/tervan58.exe"
+out=""
+if [[ "${1:-}" == --out ]]; then
+    [[ $# -ge 2 ]] || die "$usage"
+    out="$(realpath -m -- "$2")"
+    shift 2
+fi
+[[ $# -eq 1 ]] || die "$usage"
 input="$(realpath -e -- "$1" 2>/dev/null)" || die "$1: no such file"
 cd "$(dirname "$0")/.."
+out="${out:-$PWD/dist}"
 
 scripts/install-deps.sh
 [[ -z "$(git status --porcelain)" ]] ||
@@ -62,7 +71,7 @@ version="$("$tool" version "$input")" || die "refused: $1"
 name="TERVAN58_Ver${version//./}"
 refuse_existing() {
     local path
-    for path in "dist/$name" "dist/$name.zip"; do
+    for path in "$out/$name" "$out/$name.zip"; do
         [[ ! -e "$path" && ! -L "$path" ]] || die "$path exists already; left as it is"
     done
 }
@@ -105,10 +114,15 @@ touch -d "@$(git log -1 --format=%ct)" "$kit" "$kit"/*
 (cd "$work" && TZ=UTC zip -X -q "$name.zip" "$name/" "${files[@]/#/$name/}" \
     "$name/SHA256SUMS.txt")
 
-mkdir -p dist
+# Into OUT by renames within it, which another file system would otherwise turn into
+# copies that can stop halfway.
+mkdir -p "$out"
+stage="$(mktemp -d "$out/.release.XXXXXX")"
+trap 'rm -rf "$work" "$stage"' EXIT
+mv "$kit" "$work/$name.zip" "$stage/"
 refuse_existing
-mv "$kit" "dist/$name"
-mv "$work/$name.zip" "dist/$name.zip"
-say "dist/$name/"
-tr -d '\r' <"dist/$name/SHA256SUMS.txt" | sed 's/^/    /'
-say "dist/$name.zip"
+mv "$stage/$name" "$out/$name"
+mv "$stage/$name.zip" "$out/$name.zip"
+say "$out/$name/"
+tr -d '\r' <"$out/$name/SHA256SUMS.txt" | sed 's/^/    /'
+say "$out/$name.zip"

@@ -91,10 +91,14 @@ refused "$kit exists already" scripts/release.sh "$demo"
 mv "$scratch/TERVAN58_Ver1002.zip" dist/ && mv "$kit" "$scratch/"
 refused "$kit.zip exists already" signed_release "$demo"
 
-# Unsigned.
-rm -rf dist
-scripts/release.sh "$demo" >"$scratch/unsigned.out"
+# Unsigned, of the same version, into a folder given relative to where it is started.
+before="$(dist_state)"
+(cd "$scratch" && "$repo/scripts/release.sh" --out unsigned "$demo") >"$scratch/unsigned.out"
 grep -q UNSIGNED "$scratch/unsigned.out" || fail "an unsigned run does not say so"
+[[ "$(dist_state)" == "$before" ]] || fail "--out changed dist/"
+[[ "$(ls -A "$scratch/unsigned")" == $'TERVAN58_Ver1002\nTERVAN58_Ver1002.zip' ]] ||
+    fail "--out: $(ls -A "$scratch/unsigned")"
+kit="$scratch/unsigned/TERVAN58_Ver1002"
 ! grep -qF "確認済みの発行元" "$kit/readme.txt" || fail "an unsigned readme names a publisher"
 cmp "$kit/tervan58.exe" "$demo" && cmp "$kit/tervan58-updater.exe" "$updater" ||
     fail "unsigned exes changed"
