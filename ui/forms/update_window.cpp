@@ -74,8 +74,8 @@ std::string UpdateWindowTitle(ProgramVersion version) {
 void Form1::Form_Load() {
     host_.set_caption(Caption::Destination, "");
     host_.set_caption(Caption::Source, host_.own_folder());
-    host_.set_caption(Caption::SourceVersion, "Ver");
-    host_.set_caption(Caption::InstalledVersion, "Ver");
+    host_.set_caption(Caption::SourceVersion, text::kVersionNotRead);
+    host_.set_caption(Caption::InstalledVersion, text::kVersionNotRead);
     host_.set_title(UpdateWindowTitle(host_.own_version()));
     LoadInstallPath();
     host_.set_caption(Caption::Destination, InstallPath);
