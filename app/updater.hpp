@@ -18,11 +18,10 @@ bool StartedAsReplaceStep();
 // LimitDllSearchToSystemFolder; without it the step refuses to run.
 int RunReplaceStep(bool dll_search_narrowed);
 
-// The access screen, then the update window, until the program ends.
-int RunWindows(FileSystem& files, bool may_ask_for_administrator);
-
-// One message of the windows' loop: Tab, Enter and the Alt mnemonics work as in a
-// dialog.
-void HandleMessage(MSG& msg);
+// The access screen, then the update window, until the program ends. Tab, Enter and
+// the Alt mnemonics work as in a dialog. `before_each_message`, for a test copy of the
+// program, runs whenever a message was taken and before it is handled.
+int RunWindows(FileSystem& files, bool may_ask_for_administrator,
+               void (*before_each_message)() = nullptr);
 
 } // namespace tervan

@@ -9,9 +9,10 @@ std::string FileSystem::file_version_text(const std::string& path) {
     return file ? FileVersionText(*file) : std::string();
 }
 
-bool FileSystem::publisher_allows(const std::string& installed, const std::string&) {
+PublisherCheck FileSystem::publisher_check(const std::string& installed, const std::string&) {
     const auto file = open_read(installed);
-    return !file || !HasAuthenticodeSignature(*file);
+    if (!file) return exists(installed) ? PublisherCheck::Unreadable : PublisherCheck::Passed;
+    return HasAuthenticodeSignature(*file) ? PublisherCheck::Refused : PublisherCheck::Passed;
 }
 
 } // namespace tervan

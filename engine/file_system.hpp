@@ -40,6 +40,13 @@ struct NewFile {
     bool folder_refuses = false;
 };
 
+// What the publisher check says of a download (see FileSystem::publisher_check).
+enum class PublisherCheck {
+    Passed,     // an unsigned install, or a download from the installed file's publisher
+    Refused,    // a signed install, and a download not intact or not from its publisher
+    Unreadable, // the installed file is there but cannot be read to learn its publisher
+};
+
 // Paths are UTF-8 text in the program's own form: folders joined by "\".
 class FileSystem {
 public:
@@ -47,9 +54,16 @@ public:
     // Opens an existing regular file for reading; null when it cannot be opened
     // (missing, a folder, locked against reading, no permission, invalid path).
     virtual std::unique_ptr<File> open_read(const std::string& path) = 0;
+    // Whether anything has that name, so that an open that failed was refused rather
+    // than finding nothing; true when that cannot be told.
+    virtual bool exists(const std::string& path) = 0;
     // Creates a new file for reading and writing; no file when it exists already or
     // cannot be created.
     virtual NewFile create_new(const std::string& path) = 0;
+    // Whether the folder that holds `path` takes no new file from this user at all
+    // (see NewFile), asked where a file of that name is in the way. Nothing is left
+    // in the folder either way.
+    virtual bool folder_refuses_new_files(const std::string&) { return false; }
     // Renames `from` to `to` in one step, replacing an existing `to`. Refuses a
     // read-only `to`, as a copy over it would be refused.
     virtual bool rename_replace(const std::string& from, const std::string& to) = 0;
@@ -57,16 +71,20 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Where files may be busy for a moment (a virus scanner reading a new file), the
     // calls above wait a little for them. The waits of all calls after this one share
-    // one allowance of about 2 s in all, so that a window thread never looks hung.
-    virtual void start_wait_allowance() {}
+    // one allowance of `milliseconds` in all, so that a window thread never looks hung.
+    virtual void start_wait_allowance(unsigned long /*milliseconds*/) {}
     // The version text of an executable (see file_version.hpp); empty when it has none.
     virtual std::string file_version_text(const std::string& path);
     // Whether `download` may take the place of `installed` as far as their publishers
-    // go: always when `installed` carries no Authenticode signature (or cannot be read);
-    // when it does, only when `download` carries a signature that verifies, by a signer
-    // of the same name. Here, where nothing can be verified, a signed install takes
+    // go: always when `installed` is missing or carries no Authenticode signature;
+    // when it does, only when `download` carries a signature that verifies, by the
+    // same publisher. Here, where nothing can be verified, a signed install takes
     // nothing.
-    virtual bool publisher_allows(const std::string& installed, const std::string& download);
+    virtual PublisherCheck publisher_check(const std::string& installed,
+                                           const std::string& download);
+    // Whether a running program was started from the file at `path` (Tervan58 itself,
+    // still open), which holds the file until it ends. Here that cannot be told.
+    virtual bool program_runs_from(const std::string&) { return false; }
 };
 
 } // namespace tervan

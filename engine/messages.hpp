@@ -1,5 +1,7 @@
-// Texts of the update procedure's messages, exactly as the user sees them.
-// Two sentences are separated by two carriage returns and no line feed.
+// Texts of the program's messages, exactly as the user sees them: the update
+// procedure's, then the access screen's. (The windows' own texts stand beside their
+// layouts in ui/forms/.) Two sentences are separated by two carriage returns and no
+// line feed.
 #pragma once
 
 namespace tervan::text {
@@ -27,5 +29,10 @@ inline constexpr const char* kTervan58Running =
     "[TERVAN58]が起動しています、終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。";
 
 inline constexpr const char* kVersionPrefix = "Ver.";
+
+// The access screen's.
+inline constexpr const char* kAccessTitle = "「TERVAN58」ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ";
+inline constexpr const char* kWrongCode = "ﾊﾟｽﾜｰﾄﾞが違います。";
+inline constexpr const char* kWrongCodeEnd = "ﾊﾟｽﾜｰﾄﾞが違います、終了します。";
 
 } // namespace tervan::text

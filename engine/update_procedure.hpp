@@ -1,4 +1,9 @@
-// The update: what the update window's start button does.
+// The update: what the update window's start button does, and the same without a
+// window for the step that runs with administrator rights.
+//
+// Source is the download folder (Label4, "ｺﾋﾟｰ元") and its tervan58.exe the download;
+// destination is the install folder (Label1, "ｺﾋﾟｰ先") and its tervan58.exe the
+// installed file. Functions that take both take the source first, as a copy does.
 #pragma once
 
 #include <string>
@@ -41,60 +46,6 @@ public:
                                                   const std::string& destination_folder) = 0;
 };
 
-inline constexpr const char* kTargetExeName = "tervan58.exe";
-
-// Leading and trailing blanks removed.
-std::string TrimBlanks(const std::string& text);
-
-// Folder text + "\" + tervan58.exe, without a second "\" when the folder ends in one.
-std::string TargetExePath(const std::string& folder_text);
-
-// True when the file can be opened for reading. A trailing "\" is removed from
-// `path` first, as the caller's own text.
-bool FileIsPresent(FileSystem& fs, std::string& path);
-
-enum class Replacement {
-    Replaced,
-    Failed,
-    // The destination's folder refused the temporary file for good, as Program Files
-    // refuses a program without administrator rights.
-    FolderRefuses,
-};
-
-// Replaces `destination` by a copy of `source`, all or nothing: the bytes go to a
-// temporary file beside the destination, are checked and flushed, and then take
-// the destination's place in one rename. On failure the destination is untouched
-// and no temporary file is left.
-Replacement ReplaceFileAllOrNothing(FileSystem& fs, const std::string& source,
-                                    const std::string& destination);
-
-// The temporary file used by ReplaceFileAllOrNothing for a destination.
-std::string ReplacementTempPath(const std::string& destination);
-
-// The two folders of an update, trimmed, and the two tervan58.exe in them.
-struct UpdateFolders {
-    UpdateFolders(const std::string& destination_text, const std::string& source_text);
-    std::string destination, source;
-    std::string destination_exe, source_exe;
-};
-
-// The checks before anything is copied, in the order they are made; the first that
-// fails, or Passed.
-enum class Check {
-    Passed,
-    NoDestination,
-    NoSource,
-    NoSourceFile,
-    SameFolder,
-    NotNewer,
-    UnknownPublisher,
-};
-// Both folders given, the download there, and the folders not the same text.
-Check CheckFolders(FileSystem& fs, const UpdateFolders& folders);
-// The download newer than the installed file (the versions read anew) and, for a
-// signed install, from its publisher.
-Check CheckDownload(FileSystem& fs, const UpdateFolders& folders);
-
 // One click of the start button.
 void UpdateProcedure(UpdateView& view, FileSystem& fs);
 
@@ -110,5 +61,44 @@ enum class StepResult {
 // settings. Absolute folders only: the step's current folder is not the window's.
 StepResult ReplaceWithoutWindow(FileSystem& fs, const std::string& source_folder,
                                 const std::string& destination_folder);
+
+// The two folders of an update, trimmed, and the two tervan58.exe in them.
+struct UpdateFolders {
+    UpdateFolders(const std::string& source_text, const std::string& destination_text);
+    std::string source, destination;
+    std::string source_exe, destination_exe;
+};
+
+// The checks before anything is copied, in the order they are made; the first that
+// fails, or Passed.
+enum class Check {
+    Passed,
+    // CheckFolders
+    NoDestination,
+    NoSource,
+    NoSourceFile,
+    SameFolder,
+    // CheckDownload
+    NotNewer,
+    UnknownPublisher,
+    InstalledUnreadable, // a signed-looking install whose publisher cannot be read
+    InstalledRunning,    // Tervan58 runs from the installed file
+};
+// Both folders given, the download there, and the folders not the same text.
+Check CheckFolders(FileSystem& fs, const UpdateFolders& folders);
+// The download newer than the installed file (the versions read anew), for a signed
+// install from its publisher, and no program running from the installed file.
+Check CheckDownload(FileSystem& fs, const UpdateFolders& folders);
+
+inline constexpr const char* kTargetExeName = "tervan58.exe";
+
+// Leading and trailing blanks removed.
+std::string TrimBlanks(const std::string& text);
+
+// Folder text + "\" + tervan58.exe, without a second "\" when the folder ends in one.
+std::string TargetExePath(const std::string& folder_text);
+
+// True when the file can be opened for reading; a trailing "\" is ignored.
+bool FileIsPresent(FileSystem& fs, std::string path);
 
 } // namespace tervan

@@ -89,6 +89,11 @@ std::unique_ptr<File> PosixFileSystem::open_read(const std::string& path) {
     return std::make_unique<PosixFile>(fd);
 }
 
+bool PosixFileSystem::exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(ToPosixPath(path).c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
 NewFile PosixFileSystem::create_new(const std::string& path) {
     const std::string name = ToPosixPath(path);
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -9,6 +9,7 @@ namespace tervan {
 class PosixFileSystem : public FileSystem {
 public:
     std::unique_ptr<File> open_read(const std::string& path) override;
+    bool exists(const std::string& path) override;
     NewFile create_new(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;

@@ -67,7 +67,10 @@ ElevatedStep RunElevatedReplace(HWND owner, const std::string& source_folder,
     request.cbSize = sizeof request;
     // NOASYNC: the prompt is answered before the call returns. FLAG_NO_UI: should the
     // start fail, the program's own copy-failure message is the only one shown.
-    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    // NOZONECHECKS: the user started this very file already; a zip's "downloaded from
+    // the Internet" mark must not bring a security warning before the prompt.
+    request.fMask =
+        SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
     request.hwnd = owner; // the prompt belongs to this window, not behind it
     request.lpVerb = L"runas";
     request.lpFile = exe.c_str();
@@ -86,6 +89,9 @@ ElevatedStep RunElevatedReplace(HWND owner, const std::string& source_folder,
         CloseHandle(request.hProcess);
     }
     EnableWindow(owner, TRUE);
+    // The prompt and the step had the foreground; the message that follows belongs
+    // in front (the step allowed it, see RunReplaceStep).
+    SetForegroundWindow(owner);
     if (focus != nullptr) SetFocus(focus);
     return result;
 }

@@ -64,4 +64,8 @@ bool AnotherCopyRunning() {
     return running;
 }
 
+[[noreturn]] void EndProgram() {
+    ExitProcess(0);
+}
+
 } // namespace tervan

@@ -31,4 +31,8 @@ bool AnotherCopyRunning();
 // The name of the mark, per logon session.
 inline constexpr const wchar_t* kRunningMutexName = L"Local\\Tervan58Updater.Running";
 
+// Ends the program at once: every window goes with the process and no further
+// event procedure runs.
+[[noreturn]] void EndProgram();
+
 } // namespace tervan

@@ -22,7 +22,7 @@ struct TrustApi {
     decltype(CryptMsgGetParam)* message_param = nullptr;
     decltype(CryptMsgClose)* close_message = nullptr;
     decltype(CertFindCertificateInStore)* find = nullptr;
-    decltype(CertCompareCertificateName)* same_name = nullptr;
+    decltype(CertGetNameStringW)* name = nullptr;
     decltype(CertFreeCertificateContext)* free_certificate = nullptr;
     decltype(CertCloseStore)* close_store = nullptr;
 };
@@ -38,14 +38,13 @@ const TrustApi* Trust() {
                         ProcedureOf<decltype(CryptMsgClose)>(crypt32, "CryptMsgClose"),
                         ProcedureOf<decltype(CertFindCertificateInStore)>(
                             crypt32, "CertFindCertificateInStore"),
-                        ProcedureOf<decltype(CertCompareCertificateName)>(
-                            crypt32, "CertCompareCertificateName"),
+                        ProcedureOf<decltype(CertGetNameStringW)>(crypt32, "CertGetNameStringW"),
                         ProcedureOf<decltype(CertFreeCertificateContext)>(
                             crypt32, "CertFreeCertificateContext"),
                         ProcedureOf<decltype(CertCloseStore)>(crypt32, "CertCloseStore")};
     }();
     const bool complete = api.verify && api.query && api.message_param && api.close_message &&
-                          api.find && api.same_name && api.free_certificate && api.close_store;
+                          api.find && api.name && api.free_certificate && api.close_store;
     return complete ? &api : nullptr;
 }
 
@@ -94,19 +93,43 @@ PCCERT_CONTEXT SignerCertificate(const TrustApi& api, const std::wstring& path) 
     return certificate;
 }
 
+// One attribute of the certificate's subject, decoded to text whatever string type
+// encodes it (the first, should there be several); empty when there is none.
+std::wstring SubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate, const char* oid) {
+    void* type = const_cast<char*>(oid);
+    const DWORD size = api.name(certificate, CERT_NAME_ATTR_TYPE, 0, type, nullptr, 0);
+    std::wstring text(size, L'\0');
+    if (size <= 1 || api.name(certificate, CERT_NAME_ATTR_TYPE, 0, type, text.data(), size) != size)
+        return {};
+    text.resize(size - 1);
+    return text;
+}
+
+struct PublisherName {
+    std::wstring organisation, common_name;
+    bool operator==(const PublisherName&) const = default;
+};
+
+PublisherName PublisherOf(const TrustApi& api, PCCERT_CONTEXT certificate) {
+    return {SubjectAttribute(api, certificate, szOID_ORGANIZATION_NAME),
+            SubjectAttribute(api, certificate, szOID_COMMON_NAME)};
+}
+
 } // namespace
 
-bool SignedBySamePublisher(const std::wstring& installed, const std::wstring& download) {
+PublisherCheck CheckPublisher(const std::wstring& installed, const std::wstring& download) {
     const TrustApi* api = Trust();
-    if (api == nullptr || !Verified(*api, download)) return false;
+    if (api == nullptr) return PublisherCheck::Refused;
     const PCCERT_CONTEXT ours = SignerCertificate(*api, installed);
+    if (!ours) return PublisherCheck::Unreadable;
+    const PublisherName publisher = PublisherOf(*api, ours);
+    api->free_certificate(ours);
+    if (publisher == PublisherName{} || !Verified(*api, download)) return PublisherCheck::Refused;
     const PCCERT_CONTEXT theirs = SignerCertificate(*api, download);
-    const bool same =
-        ours && theirs &&
-        api->same_name(kEncoding, &ours->pCertInfo->Subject, &theirs->pCertInfo->Subject);
-    if (ours) api->free_certificate(ours);
-    if (theirs) api->free_certificate(theirs);
-    return same;
+    if (!theirs) return PublisherCheck::Refused;
+    const bool same = PublisherOf(*api, theirs) == publisher;
+    api->free_certificate(theirs);
+    return same ? PublisherCheck::Passed : PublisherCheck::Refused;
 }
 
 } // namespace tervan

@@ -37,9 +37,13 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     path.resize(length);
     path += L'\\';
     path += name;
-    // With a full path, the altered search looks for the DLL's own imports in its
-    // folder first, also where SetDefaultDllDirectories is missing.
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The DLL's own imports from the system folder too. Where the flag is unknown
+    // (no SetDefaultDllDirectories), the altered search looks for them in the DLL's
+    // folder first; the two flags must not be combined.
+    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
+        return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module;
 }
 
 } // namespace tervan

@@ -6,6 +6,7 @@
 
 #include "engine/file_version.hpp"
 #include "platform/win32/publisher.hpp"
+#include "platform/win32/running_program.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
 
@@ -143,12 +144,18 @@ bool NothingNamed(const std::wstring& path) {
            GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// What one attempt came to.
-enum class Outcome { Done, Busy, Failed };
+// What one attempt came to: ERROR_SUCCESS or the error it failed with, and whether
+// trying again a little later may help.
+struct Attempt {
+    DWORD error = ERROR_SUCCESS;
+    bool busy = false;
+};
 
-Outcome OutcomeOf(bool done) {
-    if (done) return Outcome::Done;
-    return MayBeBusy(GetLastError()) ? Outcome::Busy : Outcome::Failed;
+// The attempt that `done` tells of, its error taken at once.
+Attempt AttemptOf(bool done) {
+    if (done) return {};
+    const DWORD error = GetLastError();
+    return {error, MayBeBusy(error)};
 }
 
 constexpr DWORD kFirstWaitMs = 5;
@@ -156,21 +163,19 @@ constexpr DWORD kFirstWaitMs = 5;
 } // namespace
 
 // Makes `attempt` again while it comes out busy, after waits doubling from 5 ms, until
-// the allowance is spent. GetLastError() then tells the last attempt's error.
-template <typename Attempt> bool Win32FileSystem::retried_while_busy(Attempt attempt) {
+// the allowance is spent. Returns the last attempt's error, ERROR_SUCCESS when done.
+template <typename Try> unsigned long Win32FileSystem::retried_while_busy(Try attempt) {
     for (DWORD wait = kFirstWaitMs;; wait *= 2) {
-        const Outcome outcome = attempt();
-        if (outcome != Outcome::Busy || wait_left_ms_ == 0) return outcome == Outcome::Done;
-        const DWORD error = GetLastError();
+        const Attempt made = attempt();
+        if (!made.busy || wait_left_ms_ == 0) return made.error;
         wait = std::min(wait, wait_left_ms_);
         Sleep(wait);
         wait_left_ms_ -= wait;
-        SetLastError(error);
     }
 }
 
-void Win32FileSystem::start_wait_allowance() {
-    wait_left_ms_ = kWaitAllowanceMs;
+void Win32FileSystem::start_wait_allowance(unsigned long milliseconds) {
+    wait_left_ms_ = milliseconds;
 }
 
 std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
@@ -186,16 +191,23 @@ std::unique_ptr<File> Win32FileSystem::open_read(const std::string& path) {
     return std::make_unique<Win32File>(handle, 0);
 }
 
+bool Win32FileSystem::exists(const std::string& path) {
+    const std::wstring name = Win32Path(path);
+    if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+           error != ERROR_INVALID_NAME;
+}
+
 NewFile Win32FileSystem::create_new(const std::string& path) {
     const std::wstring name = Win32Path(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool refused = false;
     // No sharing: nobody else has any business with a file that is still being written.
-    const bool created = retried_while_busy([&] {
+    const DWORD error = retried_while_busy([&] {
         handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return Outcome::Done;
-        const DWORD error = GetLastError();
+        Attempt made = AttemptOf(handle != INVALID_HANDLE_VALUE);
         // Access denied with no file of that name in the way: the folder does not let
         // this user create files (Program Files with a limited token), and waiting
         // changes nothing. With a file in the way, it is a leftover that was just
@@ -203,12 +215,26 @@ NewFile Win32FileSystem::create_new(const std::string& path) {
         // scanner lets go, and that is worth the wait. (Wine answers a create over such
         // a file with ERROR_FILE_EXISTS at once, so under Wine only injected faults
         // reach this wait.)
-        refused = error == ERROR_ACCESS_DENIED && NothingNamed(name);
-        SetLastError(error);
-        return refused ? Outcome::Failed : OutcomeOf(false);
+        refused = made.error == ERROR_ACCESS_DENIED && NothingNamed(name);
+        if (refused) made.busy = false;
+        return made;
     });
-    if (created) return {std::make_unique<Win32File>(handle, 0)};
+    if (error == ERROR_SUCCESS) return {std::make_unique<Win32File>(handle, 0)};
     return {nullptr, refused};
+}
+
+bool Win32FileSystem::folder_refuses_new_files(const std::string& path) {
+    // A file of a name nobody uses, gone again when closed (also should this process
+    // end meanwhile): whether the folder would take it.
+    const std::wstring probe = Win32Path(path + ".probe");
+    const HANDLE handle =
+        CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED && NothingNamed(probe);
 }
 
 bool Win32FileSystem::rename_replace(const std::string& from, const std::string& to) {
@@ -221,17 +247,16 @@ bool Win32FileSystem::rename_replace(const std::string& from, const std::string&
     // change, but it may reach the disk after the call returns. MOVEFILE_WRITE_THROUGH
     // waits only for a move that copies to another volume.
     return retried_while_busy([&] {
-        return OutcomeOf(MoveFileExW(source.c_str(), target.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
-    });
+               return AttemptOf(MoveFileExW(source.c_str(), target.c_str(),
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+           }) == ERROR_SUCCESS;
 }
 
 bool Win32FileSystem::remove(const std::string& path) {
     const std::wstring target = Win32Path(path);
-    const auto attempt = [&] { return OutcomeOf(DeleteFileW(target.c_str()) != 0); };
-    if (RefusesForGood(target) ? attempt() == Outcome::Done : retried_while_busy(attempt))
-        return true;
-    const DWORD error = GetLastError();
+    const auto attempt = [&] { return AttemptOf(DeleteFileW(target.c_str())); };
+    const DWORD error = RefusesForGood(target) ? attempt().error : retried_while_busy(attempt);
+    if (error == ERROR_SUCCESS) return true;
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
@@ -245,10 +270,17 @@ std::string Win32FileSystem::file_version_text(const std::string& path) {
     return FileVersionText(path);
 }
 
-bool Win32FileSystem::publisher_allows(const std::string& installed, const std::string& download) {
-    // An unsigned install keeps to nothing; a signed one to its publisher.
-    return FileSystem::publisher_allows(installed, download) ||
-           SignedBySamePublisher(Win32Path(installed), Win32Path(download));
+PublisherCheck Win32FileSystem::publisher_check(const std::string& installed,
+                                                const std::string& download) {
+    // A missing or unsigned install takes any download and an unreadable one none;
+    // a signed one takes its publisher's.
+    const PublisherCheck portable = FileSystem::publisher_check(installed, download);
+    if (portable != PublisherCheck::Refused) return portable;
+    return CheckPublisher(Win32Path(installed), Win32Path(download));
+}
+
+bool Win32FileSystem::program_runs_from(const std::string& path) {
+    return ProgramRunsFrom(Win32Path(path));
 }
 
 } // namespace tervan

@@ -21,19 +21,24 @@ std::wstring Win32Path(const std::string& path);
 class Win32FileSystem : public FileSystem {
 public:
     std::unique_ptr<File> open_read(const std::string& path) override;
+    bool exists(const std::string& path) override;
     NewFile create_new(const std::string& path) override;
+    bool folder_refuses_new_files(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
-    void start_wait_allowance() override;
+    void start_wait_allowance(unsigned long milliseconds) override;
     // Through the Windows version API, which is what Explorer shows the user, once
     // the portable reader has found an intact version resource.
     std::string file_version_text(const std::string& path) override;
     // Through WinVerifyTrust and the signers' certificates (publisher.hpp).
-    bool publisher_allows(const std::string& installed, const std::string& download) override;
+    PublisherCheck publisher_check(const std::string& installed,
+                                   const std::string& download) override;
+    // Through the Restart Manager and the running processes (running_program.hpp).
+    bool program_runs_from(const std::string& path) override;
 
 private:
     static constexpr unsigned long kWaitAllowanceMs = 2000;
-    template <typename Attempt> bool retried_while_busy(Attempt attempt);
+    template <typename Try> unsigned long retried_while_busy(Try attempt);
 
     unsigned long wait_left_ms_ = kWaitAllowanceMs;
 };

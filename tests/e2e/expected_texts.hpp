@@ -81,6 +81,9 @@ inline constexpr wchar_t kCopyFailed[] = L"ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟ�
 inline constexpr wchar_t kUnknownPublisher[] =
     L"ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
 
+inline constexpr wchar_t kTervan58Running[] =
+    L"[TERVAN58]が起動しています、終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。";
+
 inline constexpr wchar_t kFolderBrowserPrompt[] = L"「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
 
 } // namespace tervan::e2e::expected

@@ -262,6 +262,27 @@ TEST(Fonts, EntryHasItsOwnSize) {
     window.destroy();
 }
 
+// While the replacement runs with administrator rights the update window is disabled
+// and holds off the session's end: a close that another program sends (taskkill, an
+// installer) does not end the program, and a sign-out waits. Afterwards both work.
+TEST(Waiting, CloseAndSessionEndWaitForTheStep) {
+    FormWindow window;
+    int closes = 0;
+    window.on_close = [&] { ++closes; };
+    ASSERT_TRUE(window.create(update_window::Layout(), "waiting"));
+    EnableWindow(window.hwnd(), FALSE);
+    window.hold_session_end(text::kStepRunning);
+    SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes, 0);
+    EXPECT_EQ(SendMessageW(window.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    window.release_session_end();
+    EnableWindow(window.hwnd(), TRUE);
+    EXPECT_EQ(SendMessageW(window.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes, 1);
+    window.destroy();
+}
+
 // The users' machines run Japanese Windows; the Wine suites check that they run in
 // that locale too (wine-ja.sh names the code page it set), since the updater started
 // by them inherits it. Elsewhere the suites must not depend on the code page.

@@ -11,11 +11,24 @@
 
 namespace {
 
+// Under a "Program Files" folder, as Windows answers a standard user there: no new
+// file (a name that is taken answers that it exists), nothing removed.
 class LimitedTokenFiles final : public tervan::Win32FileSystem {
 public:
     tervan::NewFile create_new(const std::string& path) override {
-        if (path.find("\\Program Files") != std::string::npos) return {nullptr, true};
-        return Win32FileSystem::create_new(path);
+        if (!UnderProgramFiles(path)) return Win32FileSystem::create_new(path);
+        return {nullptr, !exists(path)};
+    }
+    bool folder_refuses_new_files(const std::string& path) override {
+        return UnderProgramFiles(path) || Win32FileSystem::folder_refuses_new_files(path);
+    }
+    bool remove(const std::string& path) override {
+        return UnderProgramFiles(path) ? !exists(path) : Win32FileSystem::remove(path);
+    }
+
+private:
+    static bool UnderProgramFiles(const std::string& path) {
+        return path.find("\\Program Files") != std::string::npos;
     }
 };
 

@@ -102,7 +102,8 @@ TEST_F(ReplaceStepTest, FolderThatRefusesNewFilesKeepsTheOldFile) {
 }
 
 // A signed install takes only an intact download signed by its publisher, whose
-// certificate may be a new one; an unsigned install takes what it always took. The
+// certificate may be a new one that spells the name in other string types and adds
+// attributes; an unsigned install takes what it always took. The
 // fixtures are the demo tervan58.exe signed with throwaway certificates
 // (signed_fixtures.sh). Wine checks the digest but not the chain to a trusted root;
 // Windows refuses these self-signed downloads outright, the publisher's own too.
@@ -113,9 +114,10 @@ TEST_F(ReplaceStepTest, SignedInstallTakesOnlyItsPublishersDownload) {
         DWORD code;
     };
     const Case cases[] = {
-        {"installed.exe", "same.exe", 0},     {"installed.exe", "renewed.exe", 0},
-        {"installed.exe", "other.exe", 2},    {"installed.exe", "changed.exe", 2},
-        {"installed.exe", "unsigned.exe", 2}, {nullptr, "other.exe", 0},
+        {"installed.exe", "same.exe", 0},      {"installed.exe", "renewed.exe", 0},
+        {"installed.exe", "reencoded.exe", 0}, {"installed.exe", "other.exe", 2},
+        {"installed.exe", "other-o.exe", 2},   {"installed.exe", "changed.exe", 2},
+        {"installed.exe", "unsigned.exe", 2},  {nullptr, "other.exe", 0},
     };
     const auto fixture = [](const char* name) {
         const auto bytes = testing::GetBytes(BuiltBesideUpdater(std::string("signed\\") + name));
@@ -147,9 +149,10 @@ TEST_F(ReplaceStepTest, SignedInstallTakesOnlyItsPublishersDownload) {
 }
 
 // Through the window, as a standard user meets it under Program Files: the test copy
-// of the updater cannot create files there, asks Windows to run the step with
-// administrator rights, and the step updates. From an elevated prompt (and under
-// Wine) the step starts without a prompt; from a standard one Windows shows its
+// of the updater can neither create nor remove files there, asks Windows to run the
+// step with administrator rights, and the step updates, also where an ended run left
+// its temporary file, which only the step can remove. From an elevated prompt (and
+// under Wine) the step starts without a prompt; from a standard one Windows shows its
 // consent prompt, which a person declines once, and then accepts.
 TEST(AdministratorStep, RefusedInstallFolderIsUpdatedByTheStep) {
     const bool prompted = !RunsElevated();
@@ -162,6 +165,7 @@ TEST(AdministratorStep, RefusedInstallFolderIsUpdatedByTheStep) {
     const std::string install = box.folder("Program Files (x86)\\TERVAN58");
     const std::string download = box.folder("ﾀﾞｳﾝﾛｰﾄﾞ & 新版");
     box.put_tervan58(install, {1, 0, 0, 1}, 1);
+    ASSERT_TRUE(testing::PutBytes(install + "\\tervan58.exe.updating", "half a copy"));
     const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
     ASSERT_TRUE(setting.set_text(install));
     const std::string exe =

@@ -9,8 +9,6 @@
 #include "app/updater.hpp"
 #include "platform/win32/system_library.hpp"
 #include "platform/win32/win32_file_system.hpp"
-#include "ui/win32/form_window.hpp"
-#include "ui/win32/windows.hpp"
 
 namespace {
 
@@ -34,11 +32,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const bool narrowed = tervan::LimitDllSearchToSystemFolder();
     if (tervan::StartedAsReplaceStep()) return tervan::RunReplaceStep(narrowed);
     tervan::Win32FileSystem files;
-    if (!tervan::OpenAccessScreen(files, false)) return 1;
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        AnswerSentMessagesFirst();
-        tervan::HandleMessage(msg);
-    }
-    tervan::EndProgram();
+    return tervan::RunWindows(files, false, AnswerSentMessagesFirst);
 }

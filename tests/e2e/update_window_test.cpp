@@ -277,10 +277,11 @@ INSTANTIATE_TEST_SUITE_P(ShareModes, LockedTest,
                              return std::string(info.param ? "ReadSharing" : "NoSharing");
                          });
 
-// What the red line on the window warns about: Tervan58 still running.
-TEST_F(UpdateWindowTest, RunningTervan58IsNotReplaced) {
+// What the red line on the window warns about: Tervan58 still running. It is named
+// at once, before anything is copied, and the update works once it has ended.
+TEST_F(UpdateWindowTest, RunningTervan58IsNamedAndNotReplaced) {
     // This test program stands in for Tervan58; it has no version resource, so
-    // the update goes ahead until the copy.
+    // the update goes ahead until that check.
     const std::string installed_exe = install + "\\tervan58.exe";
     ASSERT_TRUE(CopyFileW(Wide(testing::SelfPath()).c_str(), Wide(installed_exe).c_str(), FALSE));
     const std::string downloaded = box.put_tervan58(download, {1, 0, 0, 2}, 2);
@@ -295,7 +296,7 @@ TEST_F(UpdateWindowTest, RunningTervan58IsNotReplaced) {
         ASSERT_TRUE(tervan58.started());
         ASSERT_TRUE(ready.wait());
         ASSERT_TRUE(run->update.click(ids::kStart));
-        ASSERT_TRUE(run->answer_message(expected::kCopyFailed, expected::kUpdateTitle));
+        ASSERT_TRUE(run->answer_message(expected::kTervan58Running, expected::kCheckTitle));
         ASSERT_TRUE(run->idle(run->update));
         EXPECT_EQ(Contents(install), install_before);
         release.set();

@@ -41,8 +41,12 @@ std::unique_ptr<File> MemoryFileSystem::open_read(const std::string& path) {
 
 NewFile MemoryFileSystem::create_new(const std::string& path) {
     if (files.count(path) || !folders.count(FolderOf(path))) return {};
-    if (refusing.count(FolderOf(path))) return {nullptr, true};
+    if (folder_refuses_new_files(path)) return {nullptr, true};
     return {std::make_unique<StringFile>(files[path])};
+}
+
+bool MemoryFileSystem::folder_refuses_new_files(const std::string& path) {
+    return refusing.count(FolderOf(path)) != 0;
 }
 
 bool MemoryFileSystem::rename_replace(const std::string& from, const std::string& to) {
@@ -53,6 +57,7 @@ bool MemoryFileSystem::rename_replace(const std::string& from, const std::string
 }
 
 bool MemoryFileSystem::remove(const std::string& path) {
+    if (stuck.count(path)) return false;
     files.erase(path);
     return true;
 }

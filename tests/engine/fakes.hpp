@@ -50,8 +50,12 @@ public:
     std::set<std::string> read_only;
     // Folders that take no new file, as Program Files without administrator rights.
     std::set<std::string> refusing;
+    // Files this user cannot remove, as a leftover in Program Files.
+    std::set<std::string> stuck;
     // Downloads that a signed install does not take: not signed by its publisher.
     std::set<std::string> foreign;
+    // Files that a running program was started from.
+    std::set<std::string> running;
 
     void add_folder(const std::string& folder) { folders.insert(folder); }
     void add_exe(const std::string& folder, const std::string& version,
@@ -61,13 +65,18 @@ public:
     }
 
     std::unique_ptr<File> open_read(const std::string& path) override;
+    bool exists(const std::string& path) override { return files.count(path) != 0; }
     NewFile create_new(const std::string& path) override;
+    bool folder_refuses_new_files(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::string file_version_text(const std::string& path) override;
-    bool publisher_allows(const std::string&, const std::string& download) override {
-        return !foreign.count(download);
+    PublisherCheck publisher_check(const std::string& installed,
+                                   const std::string& download) override {
+        if (foreign.count(download)) return PublisherCheck::Refused;
+        return FileSystem::publisher_check(installed, download);
     }
+    bool program_runs_from(const std::string& path) override { return running.count(path) != 0; }
 };
 
 } // namespace tervan::testing

@@ -1,6 +1,11 @@
 // The two windows' event procedures, through recording hosts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "engine/messages.hpp"
 #include "tests/engine/fakes.hpp"
 #include "ui/forms/access_screen.hpp"
 #include "ui/forms/update_window.hpp"
@@ -211,6 +216,48 @@ TEST(Layouts, IdsAreUniqueAndControlsLieInsideTheClientArea) {
     }
     EXPECT_EQ(TwipsToPixels(7515, 96), 501);
     EXPECT_EQ(TwipsToPixels(4485, 144), 449);
+}
+
+// The README quotes the program's texts in double quotes: each quote with a character
+// beyond ASCII must be a text the program shows, whole or one of its sentences (a
+// message box shows each on a line of its own). Windows' own texts stand in 「」.
+TEST(Readme, QuotesOnlyTextsTheProgramShows) {
+    std::set<std::string> shown;
+    const auto add = [&](std::string text) {
+        shown.insert(text);
+        for (auto at = text.find("\r\r"); at != std::string::npos; at = text.find("\r\r")) {
+            shown.insert(text.substr(0, at));
+            text.erase(0, at + 2);
+            shown.insert(text);
+        }
+    };
+    for (const char* message :
+         {text::kCheckTitle, text::kUpdateTitle, text::kNoDestination, text::kNoSource,
+          text::kNoSourceFile, text::kSameFolder, text::kNotNewer, text::kSuccess,
+          text::kCopyFailed, text::kUnknownPublisher, text::kTervan58Running, text::kAccessTitle,
+          text::kWrongCode, text::kWrongCodeEnd})
+        add(message);
+    for (const FormSpec& form : {update_window::Layout(), access_screen::Layout()})
+        for (const ControlSpec& c : form.controls) {
+            add(c.text);
+            if (c.tooltip) add(c.tooltip);
+        }
+    std::ifstream file(TERVAN_README);
+    const std::string readme{std::istreambuf_iterator<char>(file), {}};
+    int checked = 0;
+    std::size_t close = 0;
+    for (auto open = readme.find('"'); open != std::string::npos;
+         open = readme.find('"', close + 1)) {
+        close = readme.find('"', open + 1);
+        ASSERT_NE(close, std::string::npos) << "an unpaired \" in README.md";
+        std::string quoted = readme.substr(open + 1, close - open - 1);
+        std::replace(quoted.begin(), quoted.end(), '\n', ' ');
+        if (std::all_of(quoted.begin(), quoted.end(), [](unsigned char c) { return c < 0x80; }))
+            continue;
+        ++checked;
+        EXPECT_TRUE(shown.count(quoted)) << "README.md quotes \"" << quoted << "\"";
+    }
+    EXPECT_GT(checked, 0);
 }
 
 } // namespace

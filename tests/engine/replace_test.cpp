@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/posix/posix_file_system.hpp"
+#include "tests/engine/forwarding_file_system.hpp"
 #include "tests/engine/temp_folder.hpp"
 
 namespace tervan::testing {
@@ -27,9 +29,10 @@ enum class Fault {
 };
 
 // Passes everything to the real file system, except that it fails at one chosen step.
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public ForwardingFileSystem {
 public:
-    FaultyFileSystem(Fault fault, int nth = 1) : fault_(fault), nth_(nth) {}
+    FaultyFileSystem(Fault fault, int nth = 1)
+        : ForwardingFileSystem(real_), fault_(fault), nth_(nth) {}
 
     std::unique_ptr<File> open_read(const std::string& path) override {
         if (fault_ == Fault::OpenSource && !is_temp(path)) return nullptr;
@@ -46,7 +49,6 @@ public:
     bool rename_replace(const std::string& from, const std::string& to) override {
         return fault_ != Fault::Rename && real_.rename_replace(from, to);
     }
-    bool remove(const std::string& path) override { return real_.remove(path); }
 
 private:
     static bool is_temp(const std::string& path) { return path.ends_with(".updating"); }

@@ -1,6 +1,8 @@
 // The update procedure through a recording view and an in-memory file system.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/update_procedure.hpp"
 #include "tests/engine/fakes.hpp"
 
@@ -25,6 +27,8 @@ const std::string kSuccess =
 const std::string kCopyFailed = "message: ｱｯﾌﾟﾃﾞｰﾄ | ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰに失敗しました。";
 const std::string kUnknownPublisher =
     "message: ｱｯﾌﾟﾃﾞｰﾄのﾁｪｯｸ | ﾀﾞｳﾝﾛｰﾄﾞしたﾌｧｲﾙの発行元が確認できません、ｱｯﾌﾟﾃﾞｰﾄできません。";
+const std::string kTervan58Running =
+    "message: ｱｯﾌﾟﾃﾞｰﾄのﾁｪｯｸ | [TERVAN58]が起動しています、終了してからｱｯﾌﾟﾃﾞｰﾄを開始して下さい。";
 
 const std::string kInstall = "C:\\Program Files\\Tervan58";
 const std::string kDownload = "C:\\Users\\u\\Downloads";
@@ -168,16 +172,40 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A signed install takes only what its publisher signed (see Win32FileSystem): else
 // nothing is touched, and the window keeps both versions in view.
-TEST_F(UpdateTest, DownloadTheInstalledPublisherDidNotSignIsNotCopied) {
-    fs.add_exe(kInstall, "1.0.0.1", "old");
-    fs.add_exe(kDownload, "1.0.0.2", "new");
-    fs.foreign.insert(kDownloadedExe);
-    const auto before = fs.files;
-    click();
-    EXPECT_EQ(events(), std::vector<std::string>{kUnknownPublisher});
-    EXPECT_EQ(fs.files, before);
-    EXPECT_EQ(view.captions[Caption::SourceVersion], "Ver.1.0.0.2");
-    EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+// The checks after the versions, in the window and in the step alike: nothing is
+// touched, nobody is asked for administrator rights (the install folder here refuses
+// new files), and the window keeps both versions in view.
+TEST_F(UpdateTest, ChecksAfterTheVersionsStopBeforeAnythingIsCopiedOrAsked) {
+    struct Case {
+        const char* name;
+        std::function<void(MemoryFileSystem&)> arrange;
+        std::string message;
+    };
+    const Case cases[] = {
+        // A signed install takes only what its publisher signed (see Win32FileSystem).
+        {"another publisher", [](auto& fs) { fs.foreign.insert(kDownloadedExe); },
+         kUnknownPublisher},
+        // There, but its publisher cannot be read: no telling what it would take.
+        {"unreadable install", [](auto& fs) { fs.unreadable.insert(kInstalledExe); }, kCopyFailed},
+        {"Tervan58 running", [](auto& fs) { fs.running.insert(kInstalledExe); }, kTervan58Running},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs = MemoryFileSystem();
+        fs.add_exe(kInstall, "1.0.0.1", "old");
+        fs.add_exe(kDownload, "1.0.0.2", "new");
+        fs.refusing.insert(kInstall);
+        c.arrange(fs);
+        const auto before = fs.files;
+        view.events.clear();
+        click();
+        EXPECT_EQ(events(), std::vector<std::string>{c.message});
+        EXPECT_EQ(fs.files, before);
+        EXPECT_EQ(view.captions[Caption::SourceVersion], "Ver.1.0.0.2");
+        EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+        EXPECT_EQ(ReplaceWithoutWindow(fs, kDownload, kInstall), StepResult::Refused);
+        EXPECT_EQ(fs.files, before);
+    }
 }
 
 TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
@@ -198,28 +226,42 @@ TEST_F(UpdateTest, FailedCopyKeepsTheWindowOpenAndTheInstalledFile) {
 // failures, above and below, never ask.)
 TEST_F(UpdateTest, RefusingInstallFolderIsTriedOnceWithAdministratorRights) {
     const std::string asked = "administrator: " + kDownload + " -> " + kInstall;
+    const std::string leftover = kInstalledExe + ".updating";
     view.captions[Caption::Destination] = " " + kInstall + " ";
     for (const ElevatedStep step :
          {ElevatedStep::Replaced, ElevatedStep::Failed, ElevatedStep::NotRun}) {
-        SCOPED_TRACE(static_cast<int>(step));
-        view.events.clear();
-        fs = MemoryFileSystem();
-        fs.add_exe(kInstall, "1.0.0.1", "old");
-        fs.add_exe(kDownload, "1.0.0.2", "new");
-        fs.refusing.insert(kInstall);
-        view.administrator = [&] {
-            if (step == ElevatedStep::Replaced) fs.files[kInstalledExe] = fs.files[kDownloadedExe];
-            return step;
-        };
-        click();
-        if (step == ElevatedStep::Replaced) {
-            EXPECT_EQ(events(), (std::vector<std::string>{asked, kSuccess, "exit"}));
-            EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.2");
-        } else {
-            EXPECT_EQ(events(), (std::vector<std::string>{asked, kCopyFailed}));
-            EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+        // Also when an ended run left its temporary file, which this user cannot
+        // remove there: the name is taken, but other rights would clear it.
+        for (const bool with_leftover : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(step)) +
+                         (with_leftover ? " leftover" : ""));
+            view.events.clear();
+            fs = MemoryFileSystem();
+            fs.add_exe(kInstall, "1.0.0.1", "old");
+            fs.add_exe(kDownload, "1.0.0.2", "new");
+            fs.refusing.insert(kInstall);
+            if (with_leftover) {
+                fs.files[leftover] = "half a copy";
+                fs.stuck.insert(leftover);
+            }
+            view.administrator = [&] {
+                if (step == ElevatedStep::Replaced) {
+                    fs.files[kInstalledExe] = fs.files[kDownloadedExe];
+                    fs.files.erase(leftover);
+                }
+                return step;
+            };
+            click();
+            if (step == ElevatedStep::Replaced) {
+                EXPECT_EQ(events(), (std::vector<std::string>{asked, kSuccess, "exit"}));
+                EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.2");
+            } else {
+                EXPECT_EQ(events(), (std::vector<std::string>{asked, kCopyFailed}));
+                EXPECT_EQ(view.captions[Caption::InstalledVersion], "Ver.1.0.0.1");
+            }
+            // No temporary file of this run; a leftover only where nobody removed it.
+            EXPECT_EQ(fs.files.size(), 2u + (with_leftover && step != ElevatedStep::Replaced));
         }
-        EXPECT_EQ(fs.files.size(), 2u); // no temporary file
     }
 }
 
@@ -250,18 +292,15 @@ TEST(FolderText, PathDerivationAndTrimming) {
     EXPECT_EQ(TrimBlanks("    "), "");
 }
 
-TEST(FileIsPresent, ProbesByOpeningAndShortensATrailingBackslash) {
+TEST(FileIsPresent, ProbesByOpeningAndIgnoresATrailingBackslash) {
     MemoryFileSystem fs;
     fs.add_exe("C:\\A", "1.0.0.1");
-    std::string empty;
-    EXPECT_FALSE(FileIsPresent(fs, empty));
-    EXPECT_EQ(empty, "");
-    std::string file = "C:\\A\\tervan58.exe";
+    EXPECT_FALSE(FileIsPresent(fs, ""));
+    const std::string file = "C:\\A\\tervan58.exe";
     EXPECT_TRUE(FileIsPresent(fs, file));
     EXPECT_TRUE(FileIsPresent(fs, file));
-    std::string folder = "C:\\A\\";
-    EXPECT_FALSE(FileIsPresent(fs, folder));
-    EXPECT_EQ(folder, "C:\\A");
+    EXPECT_TRUE(FileIsPresent(fs, file + "\\"));
+    EXPECT_FALSE(FileIsPresent(fs, "C:\\A\\"));
     fs.unreadable.insert(file);
     EXPECT_FALSE(FileIsPresent(fs, file));
 }

@@ -26,7 +26,7 @@ updater="$repo/build/windows/tervan58-updater.exe"
 password="throwaway $RANDOM$RANDOM"
 echo "$password" >"$scratch/password"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$scratch/key.pem" -out "$scratch/cert.pem" \
-    -days 2 -subj "/CN=Karvo Software/O=Karvo Software" \
+    -days 2 -subj "/CN=Karvo Software Release/O=Karvo Software" \
     -addext "extendedKeyUsage=codeSigning" 2>/dev/null
 openssl pkcs12 -export -inkey "$scratch/key.pem" -in "$scratch/cert.pem" \
     -out "$scratch/signer.p12" -passout "file:$scratch/password"
@@ -60,13 +60,17 @@ signed_release "$demo" >"$scratch/signed.out"
 [[ "$(ls "$kit")" == $'SHA256SUMS.txt\nreadme.txt\ntervan58-updater.exe\ntervan58.exe' ]] ||
     fail "kit: $(ls "$kit")"
 (cd "$kit" && sha256sum --strict -c --quiet SHA256SUMS.txt) || fail "sums"
-[[ "$(cut -d' ' -f3 "$kit/SHA256SUMS.txt" | sort | tr '\n' ' ')" == \
+[[ "$(tr -d '\r' <"$kit/SHA256SUMS.txt" | cut -d' ' -f3 | sort | tr '\n' ' ')" == \
     "readme.txt tervan58-updater.exe tervan58.exe " ]] || fail "the sums cover other files"
 mkdir "$scratch/unzipped"
 unzip -q "$kit.zip" -d "$scratch/unzipped"
 diff -r "$kit" "$scratch/unzipped/TERVAN58_Ver1002" || fail "the zip differs from the folder"
 [[ "$(head -c3 "$kit/readme.txt" | od -An -tx1)" == " ef bb bf" ]] || fail "no BOM"
-! grep -qv $'\r$' "$kit/readme.txt" || fail "a line of readme.txt without CR LF"
+for text in readme.txt SHA256SUMS.txt; do
+    ! grep -qv $'\r$' "$kit/$text" || fail "a line of $text without CR LF"
+done
+grep -qF "確認済みの発行元: Karvo Software Release" "$kit/readme.txt" || fail "no publisher"
+grep -qF "TERVAN58_Ver1002.zip" "$kit/readme.txt" || fail "readme.txt names another zip"
 # Every message the program can show, sentence by sentence, as its headers spell it.
 grep -ohP '"\K[^"]*。(?=";)' engine/messages.hpp ui/forms/access_screen.hpp |
     sed 's/\\r\\r/\n/g' | while IFS= read -r sentence; do
@@ -87,10 +91,15 @@ refused "$kit exists already" scripts/release.sh "$demo"
 mv "$scratch/TERVAN58_Ver1002.zip" dist/ && mv "$kit" "$scratch/"
 refused "$kit.zip exists already" signed_release "$demo"
 
-# Unsigned.
-rm -rf dist
-scripts/release.sh "$demo" >"$scratch/unsigned.out"
+# Unsigned, of the same version, into a folder given relative to where it is started.
+before="$(dist_state)"
+(cd "$scratch" && "$repo/scripts/release.sh" --out unsigned "$demo") >"$scratch/unsigned.out"
 grep -q UNSIGNED "$scratch/unsigned.out" || fail "an unsigned run does not say so"
+[[ "$(dist_state)" == "$before" ]] || fail "--out changed dist/"
+[[ "$(ls -A "$scratch/unsigned")" == $'TERVAN58_Ver1002\nTERVAN58_Ver1002.zip' ]] ||
+    fail "--out: $(ls -A "$scratch/unsigned")"
+kit="$scratch/unsigned/TERVAN58_Ver1002"
+! grep -qF "確認済みの発行元" "$kit/readme.txt" || fail "an unsigned readme names a publisher"
 cmp "$kit/tervan58.exe" "$demo" && cmp "$kit/tervan58-updater.exe" "$updater" ||
     fail "unsigned exes changed"
 (cd "$kit" && sha256sum --strict -c --quiet SHA256SUMS.txt) || fail "unsigned sums"

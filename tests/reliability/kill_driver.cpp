@@ -23,6 +23,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/program.hpp"
+#include "platform/win32/text.hpp"
 #include "tests/reliability/big_file.hpp"
 
 namespace tervan::reliability {
@@ -54,12 +56,6 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     }
     if (argc % 2 == 0) return std::nullopt;
     return options;
-}
-
-std::wstring OwnFolder() {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path.substr(0, path.rfind(L'\\'));
 }
 
 std::wstring NewWorkFolder() {
@@ -173,7 +169,8 @@ int Main(const Options& options) {
     // The same size class, different sizes: a cut-off copy of one cannot pass for the other.
     const PatternFile old_file{options.seed * 2 + 1, options.mib * mib - 12345};
     const PatternFile new_file{options.seed * 2 + 2, options.mib * mib};
-    const std::wstring child = OwnFolder() + L"\\reliability_replace_child.exe";
+    const std::wstring child =
+        tervan::Widen(tervan::OwnFolder()) + L"\\reliability_replace_child.exe";
     const std::wstring folder = NewWorkFolder();
     const std::wstring pristine = folder + L"\\store\\old.bin";
     const std::wstring source = folder + L"\\download\\tervan58.exe";

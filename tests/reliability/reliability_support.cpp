@@ -70,7 +70,8 @@ private:
 
 InterferingFileSystem::InterferingFileSystem(FileSystem& inner, std::string source, unsigned nth,
                                              std::function<void()> action)
-    : inner_(inner), source_(std::move(source)), nth_(nth), action_(std::move(action)) {}
+    : ForwardingFileSystem(inner), source_(std::move(source)), nth_(nth),
+      action_(std::move(action)) {}
 
 std::unique_ptr<File> InterferingFileSystem::open_read(const std::string& path) {
     auto file = inner_.open_read(path);

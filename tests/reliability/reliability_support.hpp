@@ -17,6 +17,7 @@
 
 #include "engine/file_system.hpp"
 #include "engine/update_procedure.hpp"
+#include "tests/engine/forwarding_file_system.hpp"
 #include "tests/win32/test_support.hpp"
 
 namespace tervan::reliability {
@@ -51,23 +52,15 @@ public:
 // Win32FileSystem, except that `action` runs once, just before the nth read of the
 // download during its replacement (which begins with the removal of a leftover
 // temporary file: only the replacement removes files).
-class InterferingFileSystem final : public FileSystem {
+class InterferingFileSystem final : public testing::ForwardingFileSystem {
 public:
     InterferingFileSystem(FileSystem& inner, std::string source, unsigned nth,
                           std::function<void()> action);
 
     std::unique_ptr<File> open_read(const std::string& path) override;
-    NewFile create_new(const std::string& path) override { return inner_.create_new(path); }
-    bool rename_replace(const std::string& from, const std::string& to) override {
-        return inner_.rename_replace(from, to);
-    }
-    void start_wait_allowance() override { inner_.start_wait_allowance(); }
     bool remove(const std::string& path) override {
         replacing_ = true;
         return inner_.remove(path);
-    }
-    std::string file_version_text(const std::string& path) override {
-        return inner_.file_version_text(path);
     }
 
     // Reads of the download during the replacement so far.
@@ -78,7 +71,6 @@ private:
     class Reader;
     void before_read();
 
-    FileSystem& inner_;
     std::string source_;
     unsigned nth_;
     std::function<void()> action_;

@@ -9,6 +9,7 @@
 // when the destination was replaced, 1 when it was not, 2 for a wrong call.
 #include <windows.h>
 
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/win32_file_system.hpp"

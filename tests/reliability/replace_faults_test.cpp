@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "engine/messages.hpp"
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/win32_file_system.hpp"
@@ -186,18 +187,10 @@ class SystemCallFaultTest : public ReplacementTest,
 
 // Notes the counts of every call at the moment the replacement begins (its first
 // removal of a leftover), so a fault can be placed before or inside it.
-class MarkingFileSystem final : public FileSystem {
+class MarkingFileSystem final : public testing::ForwardingFileSystem {
 public:
     MarkingFileSystem(FileSystem& inner, const KernelFaults& faults)
-        : inner_(inner), faults_(faults) {}
-    std::unique_ptr<File> open_read(const std::string& path) override {
-        return inner_.open_read(path);
-    }
-    NewFile create_new(const std::string& path) override { return inner_.create_new(path); }
-    bool rename_replace(const std::string& from, const std::string& to) override {
-        return inner_.rename_replace(from, to);
-    }
-    void start_wait_allowance() override { inner_.start_wait_allowance(); }
+        : ForwardingFileSystem(inner), faults_(faults) {}
     bool remove(const std::string& path) override {
         if (!marked_) {
             marked_ = true;
@@ -206,13 +199,9 @@ public:
         }
         return inner_.remove(path);
     }
-    std::string file_version_text(const std::string& path) override {
-        return inner_.file_version_text(path);
-    }
     unsigned before(Call call) const { return before_[static_cast<int>(call)]; }
 
 private:
-    FileSystem& inner_;
     const KernelFaults& faults_;
     bool marked_ = false;
     std::array<unsigned, kCallKinds> before_{};
@@ -660,7 +649,8 @@ TEST_F(ReplacementTest, BriefLocksAreWaitedOut) {
 
 // Locks that last are waited for out of one allowance for the whole replacement, not
 // one per step (the window thread would look hung after 5 s): with every removal
-// refused, the leftover's removal spends it all and the clean-up tries only once.
+// refused, the leftover's removal spends it all. The clean-up after the failure has a
+// smaller allowance of its own, so that it gets more than one try.
 TEST_F(ReplacementTest, LastingLocksShareOneAllowance) {
     const Fault lasting{Call::DeleteFileW, Effect::Fail, ERROR_SHARING_VIOLATION, 1, kLasting};
     KernelFaults faults;
@@ -674,7 +664,9 @@ TEST_F(ReplacementTest, LastingLocksShareOneAllowance) {
     EXPECT_EQ(OutcomeOf(view), Outcome::CopyFailed) << view.transcript();
     EXPECT_TRUE(Consistent(view, true));
     EXPECT_GT(one_allowance, 2u);
-    EXPECT_EQ(faults.count(Call::DeleteFileW), one_allowance + 1);
+    const unsigned clean_up = faults.count(Call::DeleteFileW) - one_allowance;
+    EXPECT_GT(clean_up, 1u);
+    EXPECT_LT(clean_up, one_allowance);
 }
 
 } // namespace

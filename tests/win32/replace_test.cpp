@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/win32_file_system.hpp"
 #include "tests/win32/test_support.hpp"

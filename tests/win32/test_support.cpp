@@ -127,10 +127,7 @@ std::string PatternBytes(std::size_t size, unsigned seed) {
 }
 
 std::string SelfPath() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return Narrow(path);
+    return Narrow(OwnExePath());
 }
 
 namespace {

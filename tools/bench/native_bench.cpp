@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/posix/posix_file_system.hpp"
 #include "tests/engine/pe_builder.hpp"

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/program.hpp"
 #include "platform/win32/text.hpp"
@@ -123,7 +124,7 @@ int Replace(const std::string& key, const std::string& source, const std::string
             bool signed_install = false) {
     Win32FileSystem fs;
     const auto start = std::chrono::steady_clock::now();
-    if (signed_install && !fs.publisher_allows(destination, source))
+    if (signed_install && fs.publisher_check(destination, source) != PublisherCheck::Passed)
         return Fail("the signed download was refused");
     const double checked = SecondsSince(start);
     const bool replaced = ReplaceFileAllOrNothing(fs, source, destination) == Replacement::Replaced;
@@ -141,12 +142,12 @@ int Sha256(const std::string& key, const std::string& path) {
     const auto start = std::chrono::steady_clock::now();
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
-    const HANDLE file = CreateFileW(Win32Path(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool ok = file != INVALID_HANDLE_VALUE &&
-              CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES,
-                                   CRYPT_VERIFYCONTEXT) &&
-              CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+    const HANDLE file = CreateFileW(Win32Path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok =
+        file != INVALID_HANDLE_VALUE &&
+        CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+        CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
     std::vector<BYTE> buffer(1 << 20);
     DWORD got = 0;
     while (ok && ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&

@@ -1,6 +1,7 @@
 #include "ui/forms/access_screen.hpp"
 
 #include "engine/access_code.hpp"
+#include "engine/messages.hpp"
 
 namespace tervan {
 
@@ -13,7 +14,8 @@ using C = TextColour;
 // clang-format off
 constexpr ControlSpec kControls[] = {
     {.id = Text1, .name = "Text1", .kind = K::PasswordBox, .text = "",
-     .at = {2400, 1800, 1335, 270}, .label = Label1, .font_hundredths_of_point = kEntryFontHundredthsOfPoint},
+     .at = {2400, 1800, 1335, 270}, .label = Label1, .font_hundredths_of_point = kEntryFontHundredthsOfPoint,
+     .max_length = kMaxEntryLength},
     {.id = Command1, .name = "Command1", .kind = K::Button, .text = "開始(&G)",
      .at = {1440, 2520, 1215, 375}},
     {.id = Command2, .name = "Command2", .kind = K::Button, .text = "中止(&C)",

@@ -29,12 +29,6 @@ inline constexpr int kToleratedWrongEntries = 5;
 
 std::string AccessScreenTitle();
 
-namespace text {
-inline constexpr const char* kAccessTitle = "「TERVAN58」ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ";
-inline constexpr const char* kWrongCode = "ﾊﾟｽﾜｰﾄﾞが違います。";
-inline constexpr const char* kWrongCodeEnd = "ﾊﾟｽﾜｰﾄﾞが違います、終了します。";
-} // namespace text
-
 class AccessScreenHost {
 public:
     virtual ~AccessScreenHost() = default;

@@ -9,9 +9,12 @@ namespace tervan {
 
 enum class ControlKind {
     Button,
-    Label,         // sizes itself to its text
-    BorderedLabel, // a read-only field: border, window background, window text
-    PasswordBox,   // a one-line entry that shows "*" for every character
+    Label, // sizes itself to its text
+    // A bordered label that the user cannot type into, rendered as a read-only entry
+    // (border, window background, window text), so that screen readers name it by the
+    // label before it and the user can select and copy its text.
+    ReadOnlyField,
+    PasswordBox, // a one-line entry that shows "*" for every character
 };
 
 enum class TextColour { Default, Blue, Red };
@@ -33,6 +36,7 @@ struct ControlSpec {
     // before it in window order, which moves no tab stop.
     int label = 0;
     int font_hundredths_of_point = 0; // 0: the form's
+    int max_length = 0;               // the most characters a password box takes
 };
 
 inline constexpr const char* kFontFace = "ＭＳ Ｐゴシック";

@@ -19,7 +19,7 @@ constexpr ControlSpec kControls[] = {
      .at = {1440, 3480, 1935, 375}, .tooltip = "ｱｯﾌﾟﾃﾞｰﾄ(ｺﾋﾟｰ)開始"},
     {.id = Command2, .name = "Command2", .kind = K::Button, .text = "ｺﾋﾟｰ先の検索",
      .at = {5640, 840, 1575, 375}, .tooltip = "ｲﾝｽﾄｰﾙ済ﾌｫﾙﾀﾞの検索"},
-    {.id = Label1, .name = "Label1", .kind = K::BorderedLabel, .text = "",
+    {.id = Label1, .name = "Label1", .kind = K::ReadOnlyField, .text = "",
      .at = {360, 2760, 6855, 255}, .label = Label2_0},
     {.id = Label2_0, .name = "Label2(0)", .kind = K::Label, .text = "[TERVAN58]ｲﾝｽﾄｰﾙﾌｫﾙﾀﾞ名（ｺﾋﾟｰ先）",
      .at = {360, 2520, 2880, 180}},
@@ -27,7 +27,7 @@ constexpr ControlSpec kControls[] = {
      .at = {720, 360, 5610, 180}, .colour = C::Blue},
     {.id = Label3_1, .name = "Label3(1)", .kind = K::Label, .text = "ﾀﾞｳﾝﾛｰﾄﾞした実行ﾌｧｲﾙ（TERVAN58.EXE）のみをｺﾋﾟｰします。",
      .at = {720, 720, 4545, 180}, .colour = C::Blue},
-    {.id = Label4, .name = "Label4", .kind = K::BorderedLabel, .text = "",
+    {.id = Label4, .name = "Label4", .kind = K::ReadOnlyField, .text = "",
      .at = {360, 1920, 6855, 255}, .label = Label2_1},
     {.id = Label2_1, .name = "Label2(1)", .kind = K::Label, .text = "ﾀﾞｳﾝﾛｰﾄﾞした、格納ﾌｫﾙﾀﾞ（ｺﾋﾟｰ元）",
      .at = {360, 1680, 2655, 180}},
@@ -74,8 +74,8 @@ std::string UpdateWindowTitle(ProgramVersion version) {
 void Form1::Form_Load() {
     host_.set_caption(Caption::Destination, "");
     host_.set_caption(Caption::Source, host_.own_folder());
-    host_.set_caption(Caption::SourceVersion, "Ver");
-    host_.set_caption(Caption::InstalledVersion, "Ver");
+    host_.set_caption(Caption::SourceVersion, text::kVersionNotRead);
+    host_.set_caption(Caption::InstalledVersion, text::kVersionNotRead);
     host_.set_title(UpdateWindowTitle(host_.own_version()));
     LoadInstallPath();
     host_.set_caption(Caption::Destination, InstallPath);

@@ -31,6 +31,16 @@ FormSpec Layout();
 int ControlId(Caption which);
 } // namespace update_window
 
+namespace text {
+// A version label before its file is read: the download's until the start button.
+inline constexpr const char* kVersionNotRead = "Ver";
+// The folder browser's prompt, with its trailing blank.
+inline constexpr const char* kFolderChooserTitle = "「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
+// What Windows shows, should the user sign out or shut down while the replacement
+// runs with administrator rights.
+inline constexpr const char* kStepRunning = "ｱｯﾌﾟﾃﾞｰﾄのｺﾋﾟｰ中です、終わるまでお待ち下さい。";
+} // namespace text
+
 struct ProgramVersion {
     unsigned major = 0, minor = 0, revision = 0;
 };

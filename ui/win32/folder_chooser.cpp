@@ -7,13 +7,13 @@
 
 namespace tervan {
 
-std::string PickFolder(HWND owner) {
+std::string PickFolder(HWND owner, const std::string& title) {
     const ShellApi& shell = Shell();
     if (!shell.browse || !shell.path || !shell.free) return {};
-    const std::wstring title = Widen(kFolderChooserTitle);
+    const std::wstring prompt = Widen(title);
     BROWSEINFOW request{};
     request.hwndOwner = owner;
-    request.lpszTitle = title.c_str();
+    request.lpszTitle = prompt.c_str();
     request.ulFlags = BIF_RETURNONLYFSDIRS;
     PIDLIST_ABSOLUTE item = shell.browse(&request);
     if (!item) return {};

@@ -7,11 +7,10 @@
 
 namespace tervan {
 
-inline constexpr const char* kFolderChooserTitle = "「TERVAN58」ｱｯﾌﾟﾃﾞｰﾄﾌｫﾙﾀﾞ ";
-
 // The chosen folder's path, or empty text when the user cancels. The browser is
-// modal to `owner`. The first call starts COM on the calling thread, which stays
-// initialised; it is also empty when the shell cannot be loaded.
-std::string PickFolder(HWND owner);
+// modal to `owner` and shows `title` above its tree. The first call starts COM on
+// the calling thread, which stays initialised; the answer is also empty when the
+// shell cannot be loaded.
+std::string PickFolder(HWND owner, const std::string& title);
 
 } // namespace tervan

@@ -17,11 +17,13 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr COLORREF kRed = RGB(255, 0, 0);
 
+HMODULE User32() {
+    return GetModuleHandleW(L"user32.dll"); // in every process with windows
+}
+
 // Windows 10 has per-window DPI; older systems have one DPI for the session.
 int WindowDpi(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto get_dpi = ProcedureOf<decltype(GetDpiForWindow)>(User32(), "GetDpiForWindow");
     if (get_dpi && hwnd) return static_cast<int>(get_dpi(hwnd));
     HDC dc = GetDC(nullptr);
     const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
@@ -31,9 +33,8 @@ int WindowDpi(HWND hwnd) {
 
 RECT WindowRectForClient(int width, int height, int dpi) {
     RECT rect{0, 0, width, height};
-    using AdjustFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    static const auto adjust =
+        ProcedureOf<decltype(AdjustWindowRectExForDpi)>(User32(), "AdjustWindowRectExForDpi");
     if (adjust)
         adjust(&rect, kStyle, FALSE, 0, static_cast<UINT>(dpi));
     else
@@ -103,6 +104,12 @@ const CommonControls* LoadedCommonControls() {
     return complete ? &controls : nullptr;
 }
 
+// Shift, Ctrl and Alt held down, as 1, 2 and 4.
+int ShiftState() {
+    return (GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+           (GetKeyState(VK_MENU) < 0 ? 4 : 0);
+}
+
 // A password box passes Enter to the form instead of beeping.
 LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                            DWORD_PTR form) {
@@ -114,7 +121,8 @@ LRESULT CALLBACK EntryProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
         break;
     case WM_KEYDOWN: {
         auto* window = reinterpret_cast<FormWindow*>(form);
-        if (window->on_key_down) window->on_key_down(GetDlgCtrlID(hwnd), static_cast<int>(wparam));
+        if (window->on_key_down)
+            window->on_key_down(GetDlgCtrlID(hwnd), static_cast<int>(wparam), ShiftState());
         if (wparam == VK_RETURN) return 0;
         break;
     }
@@ -183,13 +191,13 @@ HWND CreateField(HWND form, int id, const std::wstring& text, const Place& at) {
     return CreateChild(form, id, 0, L"EDIT", WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, text, at);
 }
 
-HWND CreatePasswordBox(HWND form, int id, const std::wstring& text, const Place& at,
+HWND CreatePasswordBox(HWND form, int id, const std::wstring& text, const Place& at, int max_length,
                        FormWindow* owner) {
     const HWND box = CreateChild(form, id, WS_EX_CLIENTEDGE, L"EDIT",
                                  WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, text, at);
     if (!box) return nullptr;
     SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
-    SendMessageW(box, EM_LIMITTEXT, 10, 0);
+    SendMessageW(box, EM_LIMITTEXT, static_cast<WPARAM>(max_length), 0);
     ImmAssociateContextEx(box, nullptr, 0); // no input method editor
     LoadedCommonControls()->set_subclass(box, EntryProc, 0, reinterpret_cast<DWORD_PTR>(owner));
     return box;
@@ -212,10 +220,6 @@ bool SystemHighContrastOn() {
     contrast.cbSize = sizeof contrast;
     return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
            (contrast.dwFlags & HCF_HIGHCONTRASTON);
-}
-
-[[noreturn]] void EndProgram() {
-    ExitProcess(0);
 }
 
 FormWindow::~FormWindow() {
@@ -279,11 +283,11 @@ bool FormWindow::add_control(const ControlSpec& c, HDC measuring) {
         control.hwnd = CreateLabel(hwnd_, c.id, text, place);
         break;
     }
-    case ControlKind::BorderedLabel:
+    case ControlKind::ReadOnlyField:
         control.hwnd = CreateField(hwnd_, c.id, text, place);
         break;
     case ControlKind::PasswordBox:
-        control.hwnd = CreatePasswordBox(hwnd_, c.id, text, place, this);
+        control.hwnd = CreatePasswordBox(hwnd_, c.id, text, place, c.max_length, this);
         break;
     }
     if (!control.hwnd) return false;
@@ -346,6 +350,16 @@ void FormWindow::set_text(int id, const std::string& text) {
 
 void FormWindow::set_title(const std::string& title) {
     SetWindowTextW(hwnd_, Widen(title).c_str());
+}
+
+void FormWindow::hold_session_end(const std::string& reason) {
+    session_end_held_ = true;
+    ShutdownBlockReasonCreate(hwnd_, Widen(reason).c_str());
+}
+
+void FormWindow::release_session_end() {
+    session_end_held_ = false;
+    ShutdownBlockReasonDestroy(hwnd_);
 }
 
 const FormWindow::Control* FormWindow::find(int id) const {
@@ -439,7 +453,7 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         if (!c) break;
         HDC dc = reinterpret_cast<HDC>(wparam);
         // The read-only fields look like fields: the window's colours.
-        if (c->spec.kind == ControlKind::BorderedLabel) {
+        if (c->spec.kind == ControlKind::ReadOnlyField) {
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
             SetBkColor(dc, GetSysColor(COLOR_WINDOW));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
@@ -474,8 +488,13 @@ LRESULT FormWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         break;
     case WM_CLOSE:
-        if (on_close) on_close();
+        // As for WM_COMMAND: a close sent by another program (taskkill, an installer)
+        // must not end the program while it waits for something.
+        if (IsWindowEnabled(hwnd_) && on_close) on_close();
         return 0;
+    case WM_QUERYENDSESSION:
+        if (session_end_held_) return FALSE;
+        break;
     }
     return DefWindowProcW(hwnd_, message, wparam, lparam);
 }

@@ -28,14 +28,15 @@ public:
 
     // Called with the control id of a clicked button.
     std::function<void(int id)> on_click;
-    // Called with the key code of a key pressed in a password box.
-    std::function<void(int id, int key_code)> on_key_down;
+    // Called with the key code of a key pressed in a password box, and the Shift (1),
+    // Ctrl (2) and Alt (4) keys held down with it.
+    std::function<void(int id, int key_code, int shift)> on_key_down;
     // The close box.
     std::function<void()> on_close;
     // Whether the user has a high-contrast scheme on, asked at each paint of a coloured
     // label: the system's answer. Pictures and tests give their own where the system
     // cannot switch it (Wine always answers "off").
-    std::function<bool()> high_contrast_on = SystemHighContrastOn;
+    std::function<bool()> high_contrast_on = [] { return SystemHighContrastOn(); };
 
     // Creates the window hidden, centred on the screen, with every control.
     bool create(const FormSpec& spec, const std::string& title);
@@ -47,6 +48,11 @@ public:
     std::string text(int id) const;
     void set_text(int id, const std::string& text);
     void set_title(const std::string& title);
+    // While held, the end of the session (sign-out, shutdown, a restart for updates)
+    // waits for the program, and Windows shows the user `reason`: for work that must
+    // not be cut off halfway. Released by release_session_end.
+    void hold_session_end(const std::string& reason);
+    void release_session_end();
 
 private:
     struct Control {
@@ -71,12 +77,9 @@ private:
     HWND tooltip_ = nullptr;
     FormSpec spec_{};
     int dpi_ = 96;
+    bool session_end_held_ = false;
     std::vector<Control> controls_;
     std::vector<std::pair<int, HFONT>> fonts_; // by size, for the current DPI
 };
-
-// Ends the program at once: every window goes with the process and no further
-// event procedure runs.
-[[noreturn]] void EndProgram();
 
 } // namespace tervan

@@ -1,6 +1,4 @@
-#include "ui/win32/windows.hpp"
-
-#include <memory>
+#include "ui/win32/updater_windows.hpp"
 
 #include "platform/win32/administrator.hpp"
 #include "platform/win32/message_box.hpp"
@@ -13,9 +11,7 @@
 
 namespace tervan {
 
-namespace {
-
-class UpdateWindow final : public UpdateWindowHost {
+class UpdaterWindows::UpdateWindow final : public UpdateWindowHost {
 public:
     UpdateWindow(FileSystem& files, bool may_ask_for_administrator)
         : may_ask_for_administrator_(may_ask_for_administrator), form_(*this, files) {}
@@ -55,7 +51,9 @@ private:
     void show_message(const std::string& prompt, const std::string& title) override {
         ShowMessage(window_.hwnd(), prompt, title);
     }
-    std::string pick_folder() override { return PickFolder(window_.hwnd()); }
+    std::string pick_folder() override {
+        return PickFolder(window_.hwnd(), text::kFolderChooserTitle);
+    }
     void end_program() override { EndProgram(); }
     std::string own_folder() override { return OwnFolder(); }
     ProgramVersion own_version() override {
@@ -69,7 +67,12 @@ private:
     ElevatedStep replace_as_administrator(const std::string& source_folder,
                                           const std::string& destination_folder) override {
         if (!may_ask_for_administrator_) return ElevatedStep::NotRun;
-        return RunElevatedReplace(window_.hwnd(), source_folder, destination_folder);
+        // A sign-out would end the step halfway, leaving its temporary file behind.
+        window_.hold_session_end(text::kStepRunning);
+        const ElevatedStep step =
+            RunElevatedReplace(window_.hwnd(), source_folder, destination_folder);
+        window_.release_session_end();
+        return step;
     }
 
     FormWindow window_;
@@ -77,10 +80,9 @@ private:
     Form1 form_;
 };
 
-class AccessScreen final : public AccessScreenHost {
+class UpdaterWindows::AccessScreen final : public AccessScreenHost {
 public:
-    AccessScreen(FileSystem& files, bool may_ask_for_administrator)
-        : files_(files), may_ask_for_administrator_(may_ask_for_administrator) {}
+    explicit AccessScreen(UpdaterWindows& owner) : owner_(owner) {}
 
     bool open() {
         if (!window_.create(access_screen::Layout(), AccessScreenTitle())) return false;
@@ -88,8 +90,8 @@ public:
             if (id == access_screen::Command1) form_.Command1_Click();
             if (id == access_screen::Command2) form_.Command2_Click();
         };
-        window_.on_key_down = [this](int id, int key) {
-            if (id == access_screen::Text1) form_.Text1_KeyDown(key, 0);
+        window_.on_key_down = [this](int id, int key, int shift) {
+            if (id == access_screen::Text1) form_.Text1_KeyDown(key, shift);
         };
         window_.on_close = [this] { form_.Command2_Click(); };
         form_.Form_Load(); // ends the program, with nothing shown, when another copy runs
@@ -111,32 +113,31 @@ private:
         ShowMessage(window_.hwnd(), prompt, title);
     }
     bool another_copy_running() override { return AnotherCopyRunning(); }
-    void open_update_window() override;
+    void open_update_window() override {
+        // The screen unloads and is never used again.
+        window_.destroy();
+        owner_.open_update_window();
+    }
     void end_program() override { EndProgram(); }
 
+    UpdaterWindows& owner_;
     FormWindow window_;
-    FileSystem& files_;
-    bool may_ask_for_administrator_;
     Form3 form_{*this};
 };
 
-// The windows live until the program ends; only one is open at a time.
-std::unique_ptr<AccessScreen> g_access_screen;
-std::unique_ptr<UpdateWindow> g_update_window;
+UpdaterWindows::UpdaterWindows(FileSystem& files, bool may_ask_for_administrator)
+    : files_(files), may_ask_for_administrator_(may_ask_for_administrator) {}
 
-void AccessScreen::open_update_window() {
-    // The screen unloads and is never used again; the object itself stays, as this
-    // runs inside its own click handler.
-    window_.destroy();
-    g_update_window = std::make_unique<UpdateWindow>(files_, may_ask_for_administrator_);
-    if (!g_update_window->open()) EndProgram();
+UpdaterWindows::~UpdaterWindows() = default;
+
+bool UpdaterWindows::open() {
+    access_screen_ = std::make_unique<AccessScreen>(*this);
+    return access_screen_->open();
 }
 
-} // namespace
-
-bool OpenAccessScreen(FileSystem& files, bool may_ask_for_administrator) {
-    g_access_screen = std::make_unique<AccessScreen>(files, may_ask_for_administrator);
-    return g_access_screen->open();
+void UpdaterWindows::open_update_window() {
+    update_window_ = std::make_unique<UpdateWindow>(files_, may_ask_for_administrator_);
+    if (!update_window_->open()) EndProgram();
 }
 
 } // namespace tervan
