@@ -5,7 +5,7 @@
 
 #include "platform/win32/administrator.hpp"
 #include "platform/win32/text.hpp"
-#include "tests/win32/test_support.hpp"
+#include "tests/e2e/scenario.hpp"
 #include "ui/forms/layout.hpp"
 #include "ui/win32/form_window.hpp"
 
@@ -16,13 +16,10 @@ int DescribeSystem() {
     wchar_t system[LOCALE_NAME_MAX_LENGTH] = L"?", user[LOCALE_NAME_MAX_LENGTH] = L"?";
     GetSystemDefaultLocaleName(system, LOCALE_NAME_MAX_LENGTH);
     GetUserDefaultLocaleName(user, LOCALE_NAME_MAX_LENGTH);
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
     std::printf("elevated: %s\n", tervan::RunsElevated() ? "yes" : "no");
     std::printf("system locale: %s, user locale: %s, ANSI code page: %u\n",
                 tervan::Narrow(system).c_str(), tervan::Narrow(user).c_str(), GetACP());
-    std::printf("DPI: %d\n", dpi);
+    std::printf("DPI: %d\n", tervan::e2e::SessionDpi());
     std::printf("MS PGothic: %s\n",
                 tervan::FaceInstalled(tervan::Widen(tervan::kFontFace)) ? "installed" : "missing");
     std::printf("under Wine: %s\n", tervan::testing::UnderWine() ? "yes" : "no");

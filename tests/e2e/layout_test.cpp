@@ -21,13 +21,6 @@ namespace {
 constexpr wchar_t kDpiKey[] = L"Control Panel\\Desktop";
 constexpr wchar_t kDpiValue[] = L"LogPixels";
 
-int SessionDpi() {
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
-}
-
 // The labels are sized to their texts in the form's face; measured in another face,
 // the check would say nothing about the windows users see.
 bool FormFaceInstalled() {

@@ -297,4 +297,11 @@ void PumpMessages() {
         DispatchMessageW(&msg);
 }
 
+int SessionDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
 } // namespace tervan::e2e

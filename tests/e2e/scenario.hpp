@@ -148,6 +148,9 @@ private:
     std::vector<COLORREF> saved_;
 };
 
+// The session's DPI, as this process (aware of the DPI) sees the screen.
+int SessionDpi();
+
 // Handles what this thread's windows were sent and paints what they invalidated.
 void PumpMessages();
 
