@@ -41,24 +41,28 @@ cp "$build/tervan58-updater.exe" "$build/tervan58-updater-limited-token.exe" \
     "$build/tests/reliability/reliability_tests.exe" \
     "$build/tests/reliability/reliability_kill.exe" \
     "$build/tests/reliability/reliability_replace_child.exe" "$bin/"
-# Their symbols only: half their size.
-for suite in win32_tests e2e_tests reliability_tests reliability_kill reliability_replace_child; do
-    i686-w64-mingw32-strip "$bin/$suite.exe"
+cp "$build/planted/version.dll" "$bin/planted/"
+# The test programs without their symbols (half their size), stamped with the commit's
+# time rather than now; never the shipped updater, which is the build as it is.
+time="$(git log -1 --format=%ct)"
+for program in win32_tests.exe e2e_tests.exe reliability_tests.exe reliability_kill.exe \
+    reliability_replace_child.exe tervan58-updater-limited-token.exe planted/version.dll; do
+    SOURCE_DATE_EPOCH=$time i686-w64-mingw32-strip "$bin/$program"
 done
 cp "$build"/signed/*.exe "$bin/signed/"
-cp "$build/planted/version.dll" "$bin/planted/"
 
 # Text for Windows: CR LF (cmd.exe misreads labels in a file without it).
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf tests/kit/run-tests.cmd "$stage/run-tests.cmd"
 crlf tests/kit/README.txt "$stage/README.txt"
-printf 'kit of commit %s%s\n' "$(git rev-parse HEAD)" \
-    "$([[ $commit == *-modified ]] && echo ' with uncommitted changes')" >"$bin/kit.txt.lf"
-crlf "$bin/kit.txt.lf" "$bin/kit.txt"
-rm "$bin/kit.txt.lf"
+{
+    printf 'kit of commit %s' "$(git rev-parse HEAD)"
+    [[ $commit != *-modified ]] || printf ' with uncommitted changes'
+    printf '\r\n'
+} >"$bin/kit.txt"
 
-# The same commit gives the same zip: fixed times, a fixed order, no Unix extras.
-find "$stage" -exec touch -d "@$(git log -1 --format=%ct)" {} +
+# Fixed times, a fixed order, no Unix extras: the zip changes only with its files.
+find "$stage" -exec touch -d "@$time" {} +
 zip="$out/$name.zip"
 rm -f "$zip.new"
 (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort |

@@ -68,6 +68,7 @@ started=$SECONDS
     export HOME="$work/home"
     mkdir -p "$kit_folder"
     unzip -q "$zip" -d "$kit_folder"
+    # shellcheck disable=SC2016 # expanded by the inner shell, which has the display
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'exec env -i PATH=/usr/bin:/bin \
         HOME="$2" DISPLAY="$DISPLAY" XAUTHORITY="$XAUTHORITY" LANG=C.UTF-8 WINEPREFIX="$3" \
         WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
