@@ -30,6 +30,11 @@ public:
     virtual void set_last_write_time(std::int64_t) {}
 };
 
+// Reads `size` bytes at `offset`, fewer only where the file ends first: read_at may
+// return short counts. Returns the count read, or -1 on an error, as also when a read_at
+// reports more bytes than it was asked for.
+std::int64_t ReadFull(File& file, std::uint64_t offset, void* buffer, std::size_t size);
+
 // What create_new gives: the new file, or none and whether the folder refuses it
 // for good.
 struct NewFile {

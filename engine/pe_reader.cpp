@@ -35,28 +35,15 @@ std::uint32_t Le32(const unsigned char* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Reads until `size` bytes, the end of the file or an error; read_at may return short
-// counts. Returns the count read, or -1 on an error.
-std::int64_t ReadSome(File& file, std::uint64_t offset, unsigned char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t n = file.read_at(offset + done, buffer + done, size - done);
-        if (n < 0 || static_cast<std::uint64_t>(n) > size - done) return -1;
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 bool ReadExact(File& file, std::uint64_t offset, unsigned char* buffer, std::size_t size) {
-    return ReadSome(file, offset, buffer, size) == static_cast<std::int64_t>(size);
+    return ReadFull(file, offset, buffer, size) == static_cast<std::int64_t>(size);
 }
 
 // Whether the file reaches `offset`; nullopt when the read fails, which is not the same as a
 // short file.
 std::optional<bool> HasByteAt(File& file, std::uint64_t offset) {
     unsigned char byte;
-    const std::int64_t got = ReadSome(file, offset, &byte, 1);
+    const std::int64_t got = ReadFull(file, offset, &byte, 1);
     if (got < 0) return {};
     return got == 1;
 }
@@ -94,7 +81,7 @@ std::optional<PeHeaders> ReadHeaders(File& file) {
 
     // Signature, COFF header and the optional header up to the end of data directory 2.
     unsigned char h[4 + 20 + 136];
-    const std::int64_t got = ReadSome(file, nt, h, sizeof h);
+    const std::int64_t got = ReadFull(file, nt, h, sizeof h);
     // Just "PE": the version API's own reader looks no further (the loader does, below).
     if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E') return {};
     const unsigned char* coff = h + 4;
@@ -452,7 +439,7 @@ bool HasAuthenticodeSignature(File& file) {
     unsigned char dos[64];
     if (!ReadExact(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
     unsigned char h[4 + 20 + 152]; // up to the end of data directory 4 in PE32+
-    const std::int64_t got = ReadSome(file, Le32(dos + 0x3C), h, sizeof h);
+    const std::int64_t got = ReadFull(file, Le32(dos + 0x3C), h, sizeof h);
     if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E' || h[2] != 0 || h[3] != 0) return false;
     const unsigned char* opt = h + 4 + 20;
     const std::size_t rva_count_at = RvaCountOffset(opt);

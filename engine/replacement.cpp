@@ -58,18 +58,6 @@ std::int64_t CopyAll(File& from, File& to, std::vector<char>& buffer) {
     }
 }
 
-// Reads exactly `size` bytes at `offset` unless the file ends first.
-std::int64_t ReadFull(File& file, std::uint64_t offset, char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t got = file.read_at(offset + done, buffer + done, size - done);
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 // True when both files hold the same `size` bytes and nothing more.
 bool SameBytes(File& a, File& b, std::uint64_t size, std::vector<char>& buffer_a,
                std::vector<char>& buffer_b) {
