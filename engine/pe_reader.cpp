@@ -3,6 +3,10 @@
 // way VerQueryValueW(L"\\") does. Every structure is read on its own through File::read_at,
 // so the bytes read depend on the header and directory sizes, never on the file size.
 //
+// HasAuthenticodeSignature: whether the headers, the same ones the version lookup reads,
+// name a certificate table (data directory 4). Only whether it is there counts: what it
+// holds is for Windows to verify.
+//
 // File offsets and RVAs are held in 64 bits: each is a sum of a few 32-bit fields, so none
 // of the additions below can overflow.
 #include <algorithm>
@@ -11,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan {
 namespace {
@@ -433,8 +437,7 @@ std::optional<FixedFileVersion> ReadFixedFileVersion(File& file) {
     return FixedFileVersion{Le32(fixed + 8), Le32(fixed + 12)};
 }
 
-// The certificate table is data directory 4; its entry holds a file offset, not an RVA.
-// Only whether it is there counts: what it holds is for Windows to verify.
+// The certificate table's entry holds a file offset, not an RVA.
 bool HasAuthenticodeSignature(File& file) {
     unsigned char dos[64];
     if (!ReadExact(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;

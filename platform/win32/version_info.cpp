@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "engine/file_version.hpp"
 #include "platform/win32/system_library.hpp"
 #include "platform/win32/win32_file_system.hpp"
 

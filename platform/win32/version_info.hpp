@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan {
 

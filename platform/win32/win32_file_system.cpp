@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "platform/win32/publisher.hpp"
 #include "platform/win32/running_program.hpp"
 #include "platform/win32/text.hpp"

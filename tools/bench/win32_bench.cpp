@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/program.hpp"
