@@ -784,5 +784,26 @@ TEST(FileVersionTest, SurvivesRandomCorruption) {
     EXPECT_GT(with_version, 2000);
 }
 
+// The certificate table is data directory 4, two entries after the resources; the headers
+// read for the version tell of it too, in a file without resources as well.
+TEST(SignatureTest, TheCertificateTableIsFoundWithOrWithoutResources) {
+    const auto is_signed = [](const Bytes& bytes) {
+        MemoryFile file(bytes);
+        return HasAuthenticodeSignature(file);
+    };
+    for (const bool pe32_plus : {false, true}) {
+        for (const bool resources : {true, false}) {
+            PeOptions options = Options(pe32_plus);
+            options.resources = resources;
+            const PeImage image = BuildPe(options);
+            Bytes bytes = image.bytes;
+            EXPECT_FALSE(is_signed(bytes));
+            PutLe32(bytes, image.layout.resource_directory + 2 * 8 + 4, 0x200);
+            EXPECT_TRUE(is_signed(bytes));
+            EXPECT_EQ(VersionOf(bytes), resources ? VersionOf(image.bytes) : kNone);
+        }
+    }
+}
+
 } // namespace
 } // namespace tervan
