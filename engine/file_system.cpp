@@ -1,6 +1,5 @@
 #include "engine/file_system.hpp"
 
-#include "engine/file_version.hpp"
 #include "engine/pe_reader.hpp"
 
 namespace tervan {
@@ -15,11 +14,6 @@ std::int64_t ReadFull(File& file, std::uint64_t offset, void* buffer, std::size_
         done += static_cast<std::size_t>(got);
     }
     return static_cast<std::int64_t>(done);
-}
-
-std::string FileSystem::file_version_text(const std::string& path) {
-    const auto file = open_read(path);
-    return file ? FileVersionText(*file) : std::string();
 }
 
 PublisherCheck FileSystem::publisher_check(const std::string& installed, const std::string&) {

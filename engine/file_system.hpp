@@ -79,7 +79,7 @@ public:
     // one allowance of `milliseconds` in all, so that a window thread never looks hung.
     virtual void start_wait_allowance(unsigned long /*milliseconds*/) {}
     // The version text of an executable (see file_version.hpp); empty when it has none.
-    virtual std::string file_version_text(const std::string& path);
+    virtual std::string file_version_text(const std::string& path) = 0;
     // Whether `download` may take the place of `installed` as far as their publishers
     // go: always when `installed` is missing or carries no Authenticode signature;
     // when it does, only when `download` carries a signature that verifies, by the
