@@ -14,8 +14,14 @@ namespace tervan {
 // "A.B.C.D": the four 16-bit parts in decimal.
 std::string VersionText(FixedFileVersion version);
 
-// The version text of a file, empty when it has no version information.
-std::string FileVersionText(File& file);
+// The version text of a file by the portable reader, empty when it has no version
+// information. Inline, so that the exe, which reads versions through the Windows API, does
+// not hold it: its linker keeps every function of an object file it links (the unwind
+// tables refer to each).
+inline std::string FileVersionText(File& file) {
+    const auto version = ReadFixedFileVersion(file);
+    return version ? VersionText(*version) : std::string();
+}
 
 // A version text split into its four parts; nullopt for empty or malformed text.
 std::optional<std::array<std::uint16_t, 4>> ParseVersionText(const std::string& text);
