@@ -50,7 +50,7 @@ namespace {
 std::int64_t CopyAll(File& from, File& to, std::vector<char>& buffer) {
     std::uint64_t offset = 0;
     for (;;) {
-        const std::int64_t got = from.read_at(offset, buffer.data(), buffer.size());
+        const std::int64_t got = ReadFull(from, offset, buffer.data(), buffer.size());
         if (got < 0) return -1;
         if (got == 0) return static_cast<std::int64_t>(offset);
         if (!to.write(buffer.data(), static_cast<std::size_t>(got))) return -1;
