@@ -30,6 +30,11 @@ public:
     virtual void set_last_write_time(std::int64_t) {}
 };
 
+// Reads `size` bytes at `offset`, fewer only where the file ends first: read_at may
+// return short counts. Returns the count read, or -1 on an error, as also when a read_at
+// reports more bytes than it was asked for.
+std::int64_t ReadFull(File& file, std::uint64_t offset, void* buffer, std::size_t size);
+
 // What create_new gives: the new file, or none and whether the folder refuses it
 // for good.
 struct NewFile {
@@ -74,7 +79,7 @@ public:
     // one allowance of `milliseconds` in all, so that a window thread never looks hung.
     virtual void start_wait_allowance(unsigned long /*milliseconds*/) {}
     // The version text of an executable (see file_version.hpp); empty when it has none.
-    virtual std::string file_version_text(const std::string& path);
+    virtual std::string file_version_text(const std::string& path) = 0;
     // Whether `download` may take the place of `installed` as far as their publishers
     // go: always when `installed` is missing or carries no Authenticode signature;
     // when it does, only when `download` carries a signature that verifies, by the

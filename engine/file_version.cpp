@@ -7,11 +7,6 @@ std::string VersionText(FixedFileVersion version) {
            std::to_string(version.ls >> 16) + "." + std::to_string(version.ls & 0xFFFF);
 }
 
-std::string FileVersionText(File& file) {
-    const auto version = ReadFixedFileVersion(file);
-    return version ? VersionText(*version) : std::string();
-}
-
 std::optional<std::array<std::uint16_t, 4>> ParseVersionText(const std::string& text) {
     std::array<std::uint16_t, 4> parts{};
     std::size_t pos = 0;

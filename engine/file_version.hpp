@@ -1,6 +1,4 @@
-// Reading the fixed file version of a Windows executable (PE32 or PE32+) without
-// the Windows version API: the headers, the resource directory and the version
-// block are read through File::read_at, never the whole file.
+// Version texts ("A.B.C.D") and which of two versions is the newer.
 #pragma once
 
 #include <array>
@@ -9,28 +7,21 @@
 #include <string>
 
 #include "engine/file_system.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan {
-
-// dwFileVersionMS and dwFileVersionLS of the VS_FIXEDFILEINFO that
-// VerQueryValueW(L"\\") gives for the file's version resource.
-struct FixedFileVersion {
-    std::uint32_t ms = 0;
-    std::uint32_t ls = 0;
-};
-
-// Nullopt when the file is not a readable PE or has no usable version information.
-std::optional<FixedFileVersion> ReadFixedFileVersion(File& file);
-
-// Whether the file carries an Authenticode signature (a certificate table), intact or
-// not; false for anything that is not a PE file.
-bool HasAuthenticodeSignature(File& file);
 
 // "A.B.C.D": the four 16-bit parts in decimal.
 std::string VersionText(FixedFileVersion version);
 
-// The version text of a file, empty when it has no version information.
-std::string FileVersionText(File& file);
+// The version text of a file by the portable reader, empty when it has no version
+// information. Inline, so that the exe, which reads versions through the Windows API, does
+// not hold it: its linker keeps every function of an object file it links (the unwind
+// tables refer to each).
+inline std::string FileVersionText(File& file) {
+    const auto version = ReadFixedFileVersion(file);
+    return version ? VersionText(*version) : std::string();
+}
 
 // A version text split into its four parts; nullopt for empty or malformed text.
 std::optional<std::array<std::uint16_t, 4>> ParseVersionText(const std::string& text);

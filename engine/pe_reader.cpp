@@ -3,6 +3,10 @@
 // way VerQueryValueW(L"\\") does. Every structure is read on its own through File::read_at,
 // so the bytes read depend on the header and directory sizes, never on the file size.
 //
+// HasAuthenticodeSignature: whether the headers, the same ones the version lookup reads,
+// name a certificate table (data directory 4). Only whether it is there counts: what it
+// holds is for Windows to verify.
+//
 // File offsets and RVAs are held in 64 bits: each is a sum of a few 32-bit fields, so none
 // of the additions below can overflow.
 #include <algorithm>
@@ -11,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan {
 namespace {
@@ -35,28 +39,15 @@ std::uint32_t Le32(const unsigned char* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Reads until `size` bytes, the end of the file or an error; read_at may return short
-// counts. Returns the count read, or -1 on an error.
-std::int64_t ReadSome(File& file, std::uint64_t offset, unsigned char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t n = file.read_at(offset + done, buffer + done, size - done);
-        if (n < 0 || static_cast<std::uint64_t>(n) > size - done) return -1;
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 bool ReadExact(File& file, std::uint64_t offset, unsigned char* buffer, std::size_t size) {
-    return ReadSome(file, offset, buffer, size) == static_cast<std::int64_t>(size);
+    return ReadFull(file, offset, buffer, size) == static_cast<std::int64_t>(size);
 }
 
 // Whether the file reaches `offset`; nullopt when the read fails, which is not the same as a
 // short file.
 std::optional<bool> HasByteAt(File& file, std::uint64_t offset) {
     unsigned char byte;
-    const std::int64_t got = ReadSome(file, offset, &byte, 1);
+    const std::int64_t got = ReadFull(file, offset, &byte, 1);
     if (got < 0) return {};
     return got == 1;
 }
@@ -80,21 +71,26 @@ struct PeHeaders {
     std::uint16_t section_count = 0;
     std::uint32_t size_of_image = 0;
     std::uint32_t size_of_headers = 0;
+    // Data directories 2 and 4, zero where the optional header holds no such entry.
     std::uint32_t resource_rva = 0;
     std::uint32_t resource_size = 0;
+    std::uint32_t certificate_size = 0; // its entry holds a file offset, not an RVA
     // The section table, read on first use.
     mutable std::vector<unsigned char> table;
     mutable bool table_read = false;
 };
 
+// The headers that both the version lookup and the signature check need, read once. Nullopt
+// unless the file has "MZ", "PE" where that header points, and a PE32 or PE32+ optional
+// header.
 std::optional<PeHeaders> ReadHeaders(File& file) {
     unsigned char dos[64];
     if (!ReadExact(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
     const std::uint64_t nt = Le32(dos + 0x3C);
 
-    // Signature, COFF header and the optional header up to the end of data directory 2.
-    unsigned char h[4 + 20 + 136];
-    const std::int64_t got = ReadSome(file, nt, h, sizeof h);
+    // Signature, COFF header and the optional header up to the end of data directory 4.
+    unsigned char h[4 + 20 + 152] = {};
+    const std::int64_t got = ReadFull(file, nt, h, sizeof h);
     // Just "PE": the version API's own reader looks no further (the loader does, below).
     if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E') return {};
     const unsigned char* coff = h + 4;
@@ -103,10 +99,15 @@ std::optional<PeHeaders> ReadHeaders(File& file) {
 
     const std::size_t rva_count_at = RvaCountOffset(opt);
     if (rva_count_at == 0) return {};
-    const std::size_t resource_at = rva_count_at + 4 + 2 * 8;
-    const std::size_t needed = resource_at + 8;
-    if (opt_size < needed || static_cast<std::uint64_t>(got) < 4 + 20 + needed) return {};
-    if (Le32(opt + rva_count_at) <= 2) return {};
+    // A data directory entry counts where the optional header holds it, by its size and
+    // its NumberOfRvaAndSizes, and the file reaches that far.
+    const auto entry = [&](std::uint32_t index) -> const unsigned char* {
+        const std::size_t at = rva_count_at + 4 + index * 8;
+        if (opt_size < at + 8 || static_cast<std::uint64_t>(got) < 4 + 20 + at + 8 ||
+            Le32(opt + rva_count_at) <= index)
+            return nullptr;
+        return opt + at;
+    };
 
     PeHeaders headers;
     headers.nt_signature = h[2] == 0 && h[3] == 0;
@@ -114,9 +115,12 @@ std::optional<PeHeaders> ReadHeaders(File& file) {
     headers.section_count = Le16(coff + 2);
     headers.size_of_image = Le32(opt + 56);
     headers.size_of_headers = Le32(opt + 60);
-    headers.resource_rva = Le32(opt + resource_at);
-    headers.resource_size = Le32(opt + resource_at + 4);
-    if (headers.resource_rva == 0 || headers.resource_size == 0) return {};
+    if (const unsigned char* resources = entry(2)) {
+        headers.resource_rva = Le32(resources);
+        headers.resource_size = Le32(resources + 4);
+    }
+    if (const unsigned char* certificates = entry(4))
+        headers.certificate_size = Le32(certificates + 4);
     return headers;
 }
 
@@ -428,7 +432,7 @@ std::optional<std::uint32_t> ValueOffset(Image& image, const Resource& resource,
 // is not checked either, for the same reason.
 std::optional<FixedFileVersion> ReadFixedFileVersion(File& file) {
     const auto headers = ReadHeaders(file);
-    if (!headers) return {};
+    if (!headers || headers->resource_rva == 0 || headers->resource_size == 0) return {};
     const auto loaded = Loadable(file, *headers);
     if (!loaded) return {};
     Image image{file, *headers, *loaded, {}};
@@ -446,21 +450,9 @@ std::optional<FixedFileVersion> ReadFixedFileVersion(File& file) {
     return FixedFileVersion{Le32(fixed + 8), Le32(fixed + 12)};
 }
 
-// The certificate table is data directory 4; its entry holds a file offset, not an RVA.
-// Only whether it is there counts: what it holds is for Windows to verify.
 bool HasAuthenticodeSignature(File& file) {
-    unsigned char dos[64];
-    if (!ReadExact(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    unsigned char h[4 + 20 + 152]; // up to the end of data directory 4 in PE32+
-    const std::int64_t got = ReadSome(file, Le32(dos + 0x3C), h, sizeof h);
-    if (got < 4 + 20 + 2 || h[0] != 'P' || h[1] != 'E' || h[2] != 0 || h[3] != 0) return false;
-    const unsigned char* opt = h + 4 + 20;
-    const std::size_t rva_count_at = RvaCountOffset(opt);
-    const std::size_t security_at = rva_count_at + 4 + 4 * 8;
-    if (rva_count_at == 0 || static_cast<std::uint64_t>(got) < 4 + 20 + security_at + 8 ||
-        Le16(h + 4 + 16) < security_at + 8 || Le32(opt + rva_count_at) <= 4)
-        return false;
-    return Le32(opt + security_at + 4) != 0;
+    const auto headers = ReadHeaders(file);
+    return headers && headers->nt_signature && headers->certificate_size != 0;
 }
 
 } // namespace tervan

@@ -50,24 +50,12 @@ namespace {
 std::int64_t CopyAll(File& from, File& to, std::vector<char>& buffer) {
     std::uint64_t offset = 0;
     for (;;) {
-        const std::int64_t got = from.read_at(offset, buffer.data(), buffer.size());
+        const std::int64_t got = ReadFull(from, offset, buffer.data(), buffer.size());
         if (got < 0) return -1;
         if (got == 0) return static_cast<std::int64_t>(offset);
         if (!to.write(buffer.data(), static_cast<std::size_t>(got))) return -1;
         offset += static_cast<std::uint64_t>(got);
     }
-}
-
-// Reads exactly `size` bytes at `offset` unless the file ends first.
-std::int64_t ReadFull(File& file, std::uint64_t offset, char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t got = file.read_at(offset + done, buffer + done, size - done);
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
 }
 
 // True when both files hold the same `size` bytes and nothing more.

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/file_version.hpp"
+
 namespace tervan {
 
 std::string ToPosixPath(const std::string& path) {
@@ -124,6 +126,11 @@ bool PosixFileSystem::rename_replace(const std::string& from, const std::string&
 
 bool PosixFileSystem::remove(const std::string& path) {
     return ::unlink(ToPosixPath(path).c_str()) == 0 || errno == ENOENT;
+}
+
+std::string PosixFileSystem::file_version_text(const std::string& path) {
+    const auto file = open_read(path);
+    return file ? FileVersionText(*file) : std::string();
 }
 
 } // namespace tervan

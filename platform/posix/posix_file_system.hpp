@@ -13,6 +13,8 @@ public:
     NewFile create_new(const std::string& path) override;
     bool rename_replace(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
+    // By the portable reader.
+    std::string file_version_text(const std::string& path) override;
 };
 
 // The program's path text as a POSIX path.

@@ -1,7 +1,5 @@
 #include "platform/win32/program.hpp"
 
-#include <vector>
-
 #include <windows.h>
 
 #include "platform/win32/text.hpp"
@@ -39,16 +37,10 @@ std::string OwnFolder() {
     return Narrow(path);
 }
 
+// The version API on the exe file, as for any file, so that the program shows what Explorer
+// shows; unlike a file from outside, its own resource needs no portable reader in front.
 OwnVersion ReadOwnVersion() {
-    const HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    if (resource == nullptr) return {};
-    const DWORD size = SizeofResource(nullptr, resource);
-    const HGLOBAL loaded = LoadResource(nullptr, resource);
-    const auto* bytes = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
-    if (bytes == nullptr || size == 0) return {};
-    // The resource is mapped read-only and VerQueryValueW may write into the block.
-    std::vector<unsigned char> block(bytes, bytes + size);
-    const auto version = QueryFixedVersion(block.data(), block.size());
+    const auto version = QueryFileVersion(OwnExePath());
     if (!version) return {};
     return {HIWORD(version->ms), LOWORD(version->ms), LOWORD(version->ls)};
 }

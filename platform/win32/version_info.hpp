@@ -1,22 +1,17 @@
-// Version resources through the Windows version API (version.dll from the system
-// folder; without it every version text is empty).
+// Versions through the Windows version API, the program's way to read one (version.dll
+// from the system folder; without it no file has a version).
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 
-#include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan {
 
-// "A.B.C.D" of the file's fixed version information, as Explorer shows it; empty
-// when the file is missing, unreadable or has no usable version resource.
-std::string FileVersionText(const std::string& path);
-
-// The fixed version in a version information block (the whole VS_VERSIONINFO).
-// VerQueryValueW may write into the block, hence not const. Nullopt when the root
-// block is missing, too short or does not lie inside the `size` bytes.
-std::optional<FixedFileVersion> QueryFixedVersion(void* block, std::size_t size);
+// The fixed version of the file at `path` (as Win32Path makes it) as Explorer shows it: what
+// GetFileVersionInfoW and VerQueryValueW(L"\\") give. Nullopt when the file is missing,
+// unreadable or has no usable version resource.
+std::optional<FixedFileVersion> QueryFileVersion(const std::wstring& path);
 
 } // namespace tervan

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "platform/win32/publisher.hpp"
 #include "platform/win32/running_program.hpp"
 #include "platform/win32/text.hpp"
@@ -267,7 +268,8 @@ std::string Win32FileSystem::file_version_text(const std::string& path) {
     // does, and faults). On every intact file the two agree.
     const auto file = open_read(path);
     if (!file || !ReadFixedFileVersion(*file)) return {};
-    return FileVersionText(path);
+    const auto version = QueryFileVersion(Win32Path(path));
+    return version ? VersionText(*version) : std::string();
 }
 
 PublisherCheck Win32FileSystem::publisher_check(const std::string& installed,

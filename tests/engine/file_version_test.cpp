@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "tests/engine/memory_file.hpp"
 #include "tests/engine/pe_builder.hpp"
 
@@ -781,6 +782,27 @@ TEST(FileVersionTest, SurvivesRandomCorruption) {
     }
     // Most corruptions miss the bytes that matter, so most rounds must still get through.
     EXPECT_GT(with_version, 2000);
+}
+
+// The certificate table is data directory 4, two entries after the resources; the headers
+// read for the version tell of it too, in a file without resources as well.
+TEST(SignatureTest, TheCertificateTableIsFoundWithOrWithoutResources) {
+    const auto is_signed = [](const Bytes& bytes) {
+        MemoryFile file(bytes);
+        return HasAuthenticodeSignature(file);
+    };
+    for (const bool pe32_plus : {false, true}) {
+        for (const bool resources : {true, false}) {
+            PeOptions options = Options(pe32_plus);
+            options.resources = resources;
+            const PeImage image = BuildPe(options);
+            Bytes bytes = image.bytes;
+            EXPECT_FALSE(is_signed(bytes));
+            PutLe32(bytes, image.layout.resource_directory + 2 * 8 + 4, 0x200);
+            EXPECT_TRUE(is_signed(bytes));
+            EXPECT_EQ(VersionOf(bytes), resources ? VersionOf(image.bytes) : kNone);
+        }
+    }
 }
 
 } // namespace

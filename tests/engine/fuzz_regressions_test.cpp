@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "tests/engine/memory_file.hpp"
 #include "tests/engine/pe_builder.hpp"
 

@@ -10,6 +10,7 @@
 
 #include "engine/file_system.hpp"
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 
 namespace tervan::testing {
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "tests/engine/memory_file.hpp"
 #include "tests/fuzz/pe_input.hpp"
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "engine/file_version.hpp"
 #include "platform/win32/program.hpp"
 #include "platform/win32/text.hpp"
 #include "platform/win32/version_info.hpp"
@@ -39,7 +40,7 @@ std::wstring VersionString(const std::string& exe, const std::wstring& name) {
 }
 
 void ExpectUpdaterResources(const std::string& exe) {
-    EXPECT_EQ(FileVersionText(exe), "1.0.0.1");
+    EXPECT_EQ(VersionText(QueryFileVersion(Widen(exe)).value_or(FixedFileVersion{})), "1.0.0.1");
     EXPECT_EQ(VersionString(exe, L"FileDescription"), L"TERVAN58 ｱｯﾌﾟﾃﾞｰﾄﾂｰﾙ");
     EXPECT_EQ(VersionString(exe, L"CompanyName"), L"Karvo Software");
     EXPECT_EQ(VersionString(exe, L"LegalCopyright"), L"Copyright (C) 2026 Karvo Software");

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/file_version.hpp"
+#include "engine/pe_reader.hpp"
 #include "engine/replacement.hpp"
 #include "engine/update_procedure.hpp"
 #include "platform/win32/program.hpp"
@@ -44,6 +45,11 @@ std::string PortableVersion(Win32FileSystem& fs, const std::string& path) {
     return file ? FileVersionText(*file) : std::string();
 }
 
+std::string ApiVersion(const std::string& path) {
+    const auto version = QueryFileVersion(Win32Path(path));
+    return version ? VersionText(*version) : std::string();
+}
+
 int Version(const std::vector<std::string>& arguments) {
     Win32FileSystem fs;
     for (const std::string& argument : arguments) {
@@ -52,7 +58,7 @@ int Version(const std::vector<std::string>& arguments) {
         if (!opened) return Fail("cannot open " + path);
         CountingFile counted(std::move(opened));
         const std::string version = FileVersionText(counted);
-        const std::string api_version = FileVersionText(path);
+        const std::string api_version = ApiVersion(path);
         if (version.empty() || version != api_version)
             return Fail("versions differ in " + path + ": " + version + " / " + api_version);
         const std::string portable = "ver_wine_portable_" + label;
@@ -64,7 +70,7 @@ int Version(const std::vector<std::string>& arguments) {
         Put(portable + "_us",
             MicrosecondsPerCall([&] { text = PortableVersion(fs, path); }, 7, 0.15));
         Put("ver_wine_api_" + label + "_us",
-            MicrosecondsPerCall([&] { text = FileVersionText(path); }, 7, 0.15));
+            MicrosecondsPerCall([&] { text = ApiVersion(path); }, 7, 0.15));
         // What the program calls: the portable reader first, then the API.
         Put("ver_wine_program_" + label + "_us",
             MicrosecondsPerCall([&] { text = fs.file_version_text(path); }, 7, 0.15));
@@ -75,7 +81,7 @@ int Version(const std::vector<std::string>& arguments) {
 
 int VersionOnce(const std::string& how, const std::string& path) {
     Win32FileSystem fs;
-    const std::string text = how == "api" ? FileVersionText(path) : PortableVersion(fs, path);
+    const std::string text = how == "api" ? ApiVersion(path) : PortableVersion(fs, path);
     return text.empty() ? Fail("no version in " + path) : 0;
 }
 

@@ -14,6 +14,7 @@
 
 #include "engine/file_version.hpp"
 #include "engine/messages.hpp"
+#include "engine/pe_reader.hpp"
 #include "platform/posix/posix_file_system.hpp"
 #include "ui/forms/access_screen.hpp"
 #include "ui/forms/update_window.hpp"
