@@ -15,5 +15,5 @@ ctest --preset linux
 scripts/test-windows.sh
 
 rm -rf build/windows-test-kit
-scripts/windows-test-kit.sh build/windows-test-kit >/dev/null
+scripts/windows-test-kit.sh build/windows-test-kit
 tests/kit/kit_test.sh build/windows-test-kit/tervan58-windows-tests-*.zip build/windows
